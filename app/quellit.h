@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/design.h"
+#include "platform/controls.h"
+#include "platform/platform.h"
+
+#include <memory>
+#include <string>
+
+namespace tavro {
+
+// The main window: the program's one shared object. It owns the two domain
+// lists, the option check boxes, the captions that follow the blocking switch
+// and the window's private fields; every handler works on it.
+class Quellit {
+public:
+    explicit Quellit(Platform& platform) : sys(platform) {}
+    Quellit(const Quellit&) = delete;
+    Quellit& operator=(const Quellit&) = delete;
+
+    Platform& sys;
+
+    Window& window() { return sys.toolkit.mainWindow(); }
+    Timer& Timer1() { return sys.toolkit.timer1(); }
+
+    ListBox lstWhiteList;
+    ListBox lstBlockedUrls;
+    CheckBox chkBeep;
+    CheckBox chkHideOnStart;
+    CheckBox chkMenubar;
+    Caption cmd_Enable{"Disable"};
+    Caption mnuEnable{"Disable"};
+
+    // The popup scan's collection of open browser windows, created on first use,
+    // and the window it is looking at.
+    std::shared_ptr<ShellWindows> BrowserWindows;
+    std::shared_ptr<BrowserWindow> CurrentBrowser;
+    bool BlockingEnabled = false;
+    bool StartupHidePending = false;
+};
+
+} // namespace tavro

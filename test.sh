@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh
+scripts/check-format.sh
+cmake --preset test >/dev/null
+cmake --build --preset test
+ctest --preset test -j2

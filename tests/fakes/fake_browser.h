@@ -1,0 +1,122 @@
+#pragma once
+
+#include "platform/browser.h"
+#include "platform/error.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavro::fakes {
+
+// A browser window the test lays out. Each read can be made to fail; close
+// requests are counted.
+struct FakeWindowSpec {
+    bool hasDocument = true;
+    bool html = true;
+    std::string url = "http://ads.site.example/win/offer.html";
+    bool opener = true;
+    bool menuBar = false;
+    bool failDocument = false;
+    bool failUrl = false;
+    bool failOpener = false;
+    bool failMenuBar = false;
+    bool failQuit = false;
+};
+
+class FakeDocument final : public Document {
+public:
+    FakeDocument(bool html, std::function<bool()> opener) : m_html(html), m_opener(std::move(opener)) {}
+    bool isHtml() const override { return m_html; }
+    bool opener() override { return m_opener(); }
+
+private:
+    bool m_html;
+    std::function<bool()> m_opener;
+};
+
+class FakeWindow final : public BrowserWindow {
+public:
+    explicit FakeWindow(FakeWindowSpec windowSpec) : spec(std::move(windowSpec)) {}
+
+    std::shared_ptr<Document> document() override {
+        ++documentReads;
+        if (spec.failDocument)
+            throw Error(errc::AutomationError, "Automation error");
+        if (!spec.hasDocument)
+            return nullptr;
+        return std::make_shared<FakeDocument>(spec.html, [this] {
+            ++openerReads;
+            if (spec.failOpener)
+                throw Error(errc::AutomationError, "Automation error");
+            return spec.opener;
+        });
+    }
+    std::string locationUrl() override {
+        ++urlReads;
+        if (spec.failUrl)
+            throw Error(errc::AutomationError, "Automation error");
+        return spec.url;
+    }
+    bool menuBar() override {
+        if (spec.failMenuBar)
+            throw Error(errc::AutomationError, "Automation error");
+        return spec.menuBar;
+    }
+    void quit() override {
+        ++quitRequests;
+        if (spec.failQuit)
+            throw Error(errc::AutomationError, "Automation error");
+    }
+
+    FakeWindowSpec spec;
+    int documentReads = 0;
+    int urlReads = 0;
+    int openerReads = 0;
+    int quitRequests = 0;
+};
+
+// The collection: the windows in order; the walk can be made to fail at a position.
+class FakeShellWindows final : public ShellWindows {
+public:
+    std::unique_ptr<WindowWalk> walk() override;
+
+    std::vector<std::shared_ptr<FakeWindow>> windows;
+    bool failWalk = false;
+    int failStepAt = -1; // the walk fails when asked for the item at this position
+    int walksStarted = 0;
+};
+
+struct OpenedBrowser {
+    std::string url;
+    bool visible = false;
+};
+
+class FakeBrowserAutomation final : public BrowserAutomation {
+public:
+    FakeBrowserAutomation() : shell(std::make_shared<FakeShellWindows>()) {}
+
+    FakeWindow& add(FakeWindowSpec spec = {}) {
+        shell->windows.push_back(std::make_shared<FakeWindow>(std::move(spec)));
+        return *shell->windows.back();
+    }
+
+    std::shared_ptr<ShellWindows> createShellWindows() override {
+        ++creations;
+        if (failCreate)
+            throw Error(429, "ActiveX component can't create object");
+        return shell;
+    }
+    std::unique_ptr<NewBrowser> createBrowser() override;
+
+    std::shared_ptr<FakeShellWindows> shell;
+    bool failCreate = false;
+    int creations = 0;
+    // New browser windows opened for the vendor's pages, in order.
+    std::vector<OpenedBrowser> opened;
+    bool failNewBrowser = false;
+    bool failNavigate = false;
+};
+
+} // namespace tavro::fakes
