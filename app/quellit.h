@@ -9,6 +9,18 @@
 
 namespace tavro {
 
+// The values the help module keeps for the whole process: the application's
+// help file setting and the window that owns the help viewer's session.
+struct ContextIDs {
+    std::string HelpFile;
+    WindowHandle helpOwner = 0;
+};
+
+// The window hook's module: the window procedure it replaced.
+struct Module1 {
+    WindowProc PrevWndProc;
+};
+
 // The main window: the program's one shared object. It owns the two domain
 // lists, the option check boxes, the captions that follow the blocking switch
 // and the window's private fields; every handler works on it.
@@ -37,6 +49,10 @@ public:
     std::shared_ptr<BrowserWindow> CurrentBrowser;
     bool BlockingEnabled = false;
     bool StartupHidePending = false;
+
+    // The two code modules' values live as long as the window does.
+    ContextIDs contextIds;
+    Module1 module1;
 };
 
 } // namespace tavro
