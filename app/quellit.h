@@ -19,6 +19,8 @@ struct ContextIDs {
 // The window hook's module: the window procedure it replaced.
 struct Module1 {
     WindowProc PrevWndProc;
+    // The hook once it has been removed; see RemoveWindowHook.
+    WindowProc removedHook;
 };
 
 // The main window: the program's one shared object. It owns the two domain
@@ -49,6 +51,9 @@ public:
     std::shared_ptr<BrowserWindow> CurrentBrowser;
     bool BlockingEnabled = false;
     bool StartupHidePending = false;
+
+    // Set once an unexpected failure is being reported; see app/failure_rule.h.
+    bool endingOnFailure = false;
 
     // The two code modules' values live as long as the window does.
     ContextIDs contextIds;

@@ -15,6 +15,9 @@ public:
     // Raises an Error when the store cannot be written.
     virtual void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
                              const std::string& value) = 0;
+    // Where the store keeps its data (a file's path), for messages that ask the
+    // user to mend a value; empty when it cannot tell. Never raises.
+    virtual std::string location() const { return {}; }
 };
 
 } // namespace tavro

@@ -1,0 +1,31 @@
+#include "app/failure_rule.h"
+
+#include "app/quellit.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace tavro {
+
+std::string failureMessage(int number, const std::string& description) {
+    return "Run-time error '" + std::to_string(number) + "':\n\n" + description;
+}
+
+bool endingOnFailure(const Quellit& form) {
+    return form.endingOnFailure;
+}
+
+void endOnFailure(Quellit& form, int number, const std::string& description) {
+    form.endingOnFailure = true;
+    try {
+        form.sys.toolkit.messageBox({failureMessage(number, description), MessageButtons::Ok,
+                                     MessageIcon::Critical, std::string(AppTitle)});
+    } catch (const std::exception&) {
+        // The process ends either way; a box that cannot be shown must not keep it alive.
+    }
+    form.sys.toolkit.terminate(1);
+    // Not reached: the compiler does not carry noreturn through a virtual call.
+    std::abort();
+}
+
+} // namespace tavro

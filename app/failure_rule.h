@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <exception>
+#include <new>
+#include <string>
+
+namespace tavro {
+
+class Quellit;
+
+inline constexpr int OutOfMemory = 7;
+inline constexpr int InternalError = 51;
+
+// The text the user is shown for an error that nothing handled.
+std::string failureMessage(int number, const std::string& description);
+
+// The program-wide rule for unexpected failures: the error's number and
+// description in a message box, then the end of the process with status 1. No
+// unload sequence runs, so nothing is saved and the tray icon is left to the
+// desktop to clean up.
+[[noreturn]] void endOnFailure(Quellit& form, int number, const std::string& description);
+
+// True from the moment a failure is being reported: the message box is modal
+// but keeps the event loop running, and no handler may run before the end.
+bool endingOnFailure(const Quellit& form);
+
+// Runs one handler under the program-wide rule. The rule ends the process, so
+// nothing raised by the handler ever reaches the toolkit's event loop.
+template <typename Handler> void underFailureRule(Quellit& form, Handler&& handler) {
+    if (endingOnFailure(form))
+        return;
+    try {
+        handler();
+    } catch (const Error& e) {
+        endOnFailure(form, e.number(), e.description());
+    } catch (const std::bad_alloc&) {
+        endOnFailure(form, OutOfMemory, "Out of memory");
+    } catch (const std::exception& e) {
+        endOnFailure(form, InternalError, std::string("Internal error (") + e.what() + ")");
+    }
+}
+
+} // namespace tavro

@@ -1,0 +1,77 @@
+#include "app/form_events.h"
+
+#include "app/failure_rule.h"
+#include "app/quellit.h"
+#include "app/startup.h"
+#include "app/visibility.h"
+#include "blocking/popup_scan.h"
+#include "tray/blocking_switch.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace tavro {
+
+namespace {
+
+enum class Gesture { Click, DblClick };
+
+struct Route {
+    Gesture gesture;
+    std::string_view control;
+    void (*handler)(Quellit&);
+};
+
+// Every control and menu item that has a handler, one line each. A control
+// that is not listed (frames, labels, the other check boxes) has none.
+constexpr std::array routes{
+    Route{Gesture::Click, "cmd_Hide", cmd_Hide_Click},
+    Route{Gesture::Click, "cmd_Quit", cmd_Quit_Click},
+    Route{Gesture::Click, "mnuShow", mnuShow_Click},
+    Route{Gesture::Click, "mnuExit", mnuExit_Click},
+    Route{Gesture::Click, "cmd_Enable", cmd_Enable_Click},
+    Route{Gesture::Click, "mnuEnable", mnuEnable_Click},
+    Route{Gesture::Click, "chkMenubar", chkMenubar_Click},
+};
+
+void dispatch(Quellit& form, Gesture gesture, std::string_view control) {
+    const auto route = std::ranges::find_if(
+        routes, [&](const Route& r) { return r.gesture == gesture && r.control == control; });
+    if (route != routes.end())
+        underFailureRule(form, [&] { route->handler(form); });
+}
+
+} // namespace
+
+void QuellitEvents::Form_Load() {
+    underFailureRule(m_form, [this] { tavro::Form_Load(m_form); });
+}
+
+void QuellitEvents::Form_Paint() {
+    underFailureRule(m_form, [this] { tavro::Form_Paint(m_form); });
+}
+
+void QuellitEvents::Form_QueryUnload(std::int16_t& cancel, std::int16_t unloadMode) {
+    underFailureRule(m_form, [&] { tavro::Form_QueryUnload(m_form, cancel, unloadMode); });
+}
+
+void QuellitEvents::Form_Unload(std::int16_t& cancel) {
+    underFailureRule(m_form, [&] { tavro::Form_Unload(m_form, cancel); });
+}
+
+void QuellitEvents::Timer1_Timer() {
+    underFailureRule(m_form, [this] { tavro::Timer1_Timer(m_form); });
+}
+
+void QuellitEvents::Click(const std::string& control) {
+    dispatch(m_form, Gesture::Click, control);
+}
+
+void QuellitEvents::DblClick(const std::string& control) {
+    dispatch(m_form, Gesture::DblClick, control);
+}
+
+void QuellitEvents::HelpKey(const std::string&) {}
+
+} // namespace tavro

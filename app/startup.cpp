@@ -1,0 +1,36 @@
+#include "app/startup.h"
+
+#include "allowed/allowed_domains.h"
+#include "app/design.h"
+#include "app/quellit.h"
+#include "app/settings.h"
+#include "help/context_ids.h"
+#include "tray/tray_icon.h"
+
+#include <string>
+
+namespace tavro {
+
+std::string versionCaption() {
+    return std::string(AppTitle) + " Version " + std::to_string(VersionMajor) + "." +
+           std::to_string(VersionMinor);
+}
+
+void Form_Load(Quellit& form) {
+    HelpSetup(form, form.window().hWnd());
+
+    // Before any other step: the running instance owns the tray icon, the
+    // settings and the allowed-domain file, and is left exactly as it is.
+    if (form.sys.toolkit.anotherInstanceRunning())
+        form.sys.toolkit.terminate(0);
+
+    form.window().setCaption(versionCaption());
+    AddTrayIcon(form);
+    InstallWindowHook(form);
+    LoadOptions(form);
+    LoadAllowedDomains(form);
+    form.BlockingEnabled = true;
+    form.StartupHidePending = true;
+}
+
+} // namespace tavro
