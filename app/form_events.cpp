@@ -5,6 +5,8 @@
 #include "app/startup.h"
 #include "app/visibility.h"
 #include "blocking/popup_scan.h"
+#include "help/about.h"
+#include "help/update_check.h"
 #include "tray/blocking_switch.h"
 
 #include <algorithm>
@@ -33,6 +35,9 @@ constexpr std::array routes{
     Route{Gesture::Click, "cmd_Enable", cmd_Enable_Click},
     Route{Gesture::Click, "mnuEnable", mnuEnable_Click},
     Route{Gesture::Click, "chkMenubar", chkMenubar_Click},
+    Route{Gesture::Click, "Command2", Command2_Click},
+    Route{Gesture::Click, "mnuAbout", mnuAbout_Click},
+    Route{Gesture::Click, "Picture1", Picture1_Click},
 };
 
 void dispatch(Quellit& form, Gesture gesture, std::string_view control) {

@@ -1,0 +1,39 @@
+#include "help/about.h"
+
+#include "app/design.h"
+#include "app/failure_rule.h"
+#include "app/quellit.h"
+
+#include <string>
+
+namespace tavro {
+
+std::string aboutText(std::string_view product, int major, int minor, int revision) {
+    return std::string(product) + " Version " + std::to_string(major) + "." + std::to_string(minor) + "." +
+           std::to_string(revision);
+}
+
+void mnuAbout_Click(Quellit& form) {
+    form.sys.toolkit.messageBox({aboutText(AppTitle, VersionMajor, VersionMinor, VersionRevision),
+                                 MessageButtons::Ok, MessageIcon::None, std::string(AppTitle)});
+}
+
+void Picture1_Click(Quellit& form) {
+    Picture1_Click(form, WebSite);
+}
+
+void Picture1_Click(Quellit& form, std::string_view webSite) {
+    // A missing browser is no reason to end the program: that would lose the
+    // allowed domains and options changed since start. Report it the way an
+    // unexpected failure is reported, and carry on.
+    try {
+        const auto browser = form.sys.browser.createBrowser();
+        browser->Navigate2(baseAddress(webSite) + "/");
+        browser->setVisible(true);
+    } catch (const Error& error) {
+        form.sys.toolkit.messageBox({failureMessage(error.number(), error.description()), MessageButtons::Ok,
+                                     MessageIcon::Critical, std::string(AppTitle)});
+    }
+}
+
+} // namespace tavro
