@@ -189,7 +189,7 @@ TEST_F(UpdateCheck, RefusedConnectionFails) {
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0].text, Failure);
     EXPECT_EQ(messages()[0].icon, MessageIcon::Critical);
-    EXPECT_THAT(messages()[0].title, HasSubstr("onnect"));
+    EXPECT_THAT(messages()[0].title, HasSubstr("Couldn't connect to server"));
     EXPECT_TRUE(opened().empty());
 }
 

@@ -170,7 +170,9 @@ void LocalHttpServer::handle(int connection) {
     ::close(connection);
 }
 
-RefusingPort::RefusingPort() : m_socket(bindLoopback(m_port)) {}
+RefusingPort::RefusingPort() {
+    m_socket = bindLoopback(m_port);
+}
 
 RefusingPort::~RefusingPort() {
     ::close(m_socket);
