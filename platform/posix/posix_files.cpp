@@ -1,0 +1,231 @@
+#include "platform/posix/posix_files.h"
+
+#include "platform/error.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tavro {
+
+namespace {
+
+// Numbers of the file errors the logic does not raise itself.
+constexpr int DeviceIoError = 57;
+constexpr int DiskFull = 61;
+constexpr int TooManyFiles = 67;
+constexpr int PathNotFound = 76;
+
+constexpr std::size_t BufferSize = 64 * 1024;
+
+[[noreturn]] void raise(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+        throw Error(errc::PermissionDenied, "Permission denied");
+    case ENOSPC:
+    case EDQUOT:
+        throw Error(DiskFull, "Disk full");
+    case EIO:
+        throw Error(DeviceIoError, "Device I/O error");
+    case EMFILE:
+    case ENFILE:
+        throw Error(TooManyFiles, "Too many files");
+    case ENOENT:
+    case ENOTDIR:
+        throw Error(PathNotFound, "Path not found");
+    default:
+        throw Error(errc::PathFileAccess, "Path/File access error");
+    }
+}
+
+class PosixInput final : public TextInput {
+public:
+    explicit PosixInput(int fd) : m_fd(fd), m_buffer(BufferSize) {}
+    ~PosixInput() override { ::close(m_fd); }
+    PosixInput(const PosixInput&) = delete;
+    PosixInput& operator=(const PosixInput&) = delete;
+
+    bool eof() override {
+        if (m_position < m_length)
+            return false;
+        if (m_atEnd)
+            return true;
+        fill();
+        return m_position >= m_length;
+    }
+
+    char get() override {
+        if (eof())
+            throw Error(errc::InputPastEndOfFile, "Input past end of file");
+        return m_buffer[m_position++];
+    }
+
+private:
+    void fill() {
+        ssize_t n;
+        do
+            n = ::read(m_fd, m_buffer.data(), m_buffer.size());
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            raise(errno);
+        m_position = 0;
+        m_length = static_cast<std::size_t>(n);
+        m_atEnd = n == 0;
+    }
+
+    int m_fd;
+    std::vector<char> m_buffer;
+    std::size_t m_position = 0;
+    std::size_t m_length = 0;
+    bool m_atEnd = false;
+};
+
+class PosixOutput final : public TextOutput {
+public:
+    PosixOutput(int fd, std::string temporary, std::string target)
+        : m_fd(fd), m_temporary(std::move(temporary)), m_target(std::move(target)) {}
+    ~PosixOutput() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        // Never closed, or closing failed: the old file is still in place, and
+        // the half-written copy must not be left lying beside it.
+        if (!m_replaced)
+            ::unlink(m_temporary.c_str());
+    }
+    PosixOutput(const PosixOutput&) = delete;
+    PosixOutput& operator=(const PosixOutput&) = delete;
+
+    void writeLine(std::string_view text) override {
+        if (m_fd < 0)
+            throw Error(errc::PathFileAccess, "Path/File access error");
+        m_pending.append(text).append("\r\n");
+        if (m_pending.size() >= BufferSize)
+            flush();
+    }
+
+    void close() override {
+        if (m_fd < 0)
+            return;
+        flush();
+        // The data must be on the disk before the rename makes it the file;
+        // otherwise a crash right after could leave an empty file in its place.
+        if (::fsync(m_fd) != 0)
+            raise(errno);
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            raise(errno);
+        if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+            raise(errno);
+        m_replaced = true;
+        syncFolder();
+    }
+
+private:
+    void flush() {
+        std::size_t done = 0;
+        while (done < m_pending.size()) {
+            const ssize_t n = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                raise(errno);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        m_pending.clear();
+    }
+
+    // Makes the rename itself durable. The file is already in place, so a
+    // failure here is not worth reporting.
+    void syncFolder() const {
+        const std::size_t slash = m_target.rfind('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : m_target.substr(0, slash);
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+    }
+
+    int m_fd;
+    std::string m_temporary;
+    std::string m_target;
+    std::string m_pending;
+    bool m_replaced = false;
+};
+
+// A symbolic link is written through, so that the link itself survives the rename.
+std::string resolveLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+} // namespace
+
+std::unique_ptr<TextInput> PosixFiles::openInput(const std::string& path) {
+    // Non-blocking, so that a pipe by that name cannot hang the start-up; it is
+    // refused below in any case.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // A path through a regular file names no file either.
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw Error(errc::FileNotFound, "File not found");
+        raise(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw Error(errc::PathFileAccess, "Path/File access error");
+    }
+    return std::make_unique<PosixInput>(fd);
+}
+
+std::unique_ptr<TextOutput> PosixFiles::openOutput(const std::string& path) {
+    const std::string target = resolveLink(path);
+
+    // A file the user made read-only is not to be replaced behind their back,
+    // though the folder would allow the rename.
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        throw Error(errc::PathFileAccess, "Path/File access error");
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        raise(errno);
+
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    static std::atomic<unsigned> counter{0};
+    const mode_t mode = exists ? (old.st_mode & 07777) : 0666;
+    for (int attempt = 0;; ++attempt) {
+        std::string temporary = folder + "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
+                                std::to_string(counter.fetch_add(1));
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            // The umask narrowed a new file's mode; a replaced file keeps its own.
+            if (exists)
+                ::fchmod(fd, mode);
+            return std::make_unique<PosixOutput>(fd, std::move(temporary), target);
+        }
+        if (errno != EEXIST || attempt == 100)
+            raise(errno);
+    }
+}
+
+} // namespace tavro

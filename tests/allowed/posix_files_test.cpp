@@ -1,0 +1,238 @@
+#include "allowed/allowed_domains.h"
+#include "app/quellit.h"
+#include "platform/error.h"
+#include "platform/posix/posix_files.h"
+#include "tests/fakes/fake_platform.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <set>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavro {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeAll(const fs::path& p, const std::string& content) {
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+int openDescriptors() {
+    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+int errorNumber(auto&& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// A fresh folder per test, with the real file adapter behind an otherwise fake platform.
+class PosixFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tavro-files-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        fake.toolkit.folder = folder.string();
+        file = folder / "Whitelst.txt";
+    }
+    void TearDown() override {
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(folder);
+    }
+
+    fs::path folder;
+    fs::path file;
+    PosixFiles files;
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    fake.browser,    fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, files};
+    Quellit form{platform};
+};
+
+TEST_F(PosixFilesTest, MissingFileIsToldApartFromOtherFailures) {
+    writeAll(folder / "plain", "x");
+    fs::create_directory(folder / "dir");
+    EXPECT_EQ(errorNumber([&] { files.openInput(file.string()); }), errc::FileNotFound);
+    EXPECT_EQ(errorNumber([&] { files.openInput((folder / "plain" / "Whitelst.txt").string()); }),
+              errc::FileNotFound);
+    const int dirError = errorNumber([&] { files.openInput((folder / "dir").string()); });
+    EXPECT_NE(dirError, 0);
+    EXPECT_NE(dirError, errc::FileNotFound);
+}
+
+TEST_F(PosixFilesTest, ReadsEveryByteAcrossBufferBoundaries) {
+    std::string content;
+    for (int i = 0; i < 200'000; ++i)
+        content.push_back(static_cast<char>(i * 7 % 256));
+    writeAll(file, content);
+
+    const int before = openDescriptors();
+    {
+        auto input = files.openInput(file.string());
+        EXPECT_EQ(openDescriptors(), before + 1);
+        std::string read;
+        while (!input->eof())
+            read.push_back(input->get());
+        EXPECT_EQ(read, content);
+        EXPECT_EQ(errorNumber([&] { input->get(); }), errc::InputPastEndOfFile);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(PosixFilesTest, WritesLinesWithCrLfAndLeavesNoTemporaryFile) {
+    writeAll(file, "old.example\r\n");
+    ::chmod(file.c_str(), 0640);
+    auto output = files.openOutput(file.string());
+    EXPECT_EQ(readAll(file), "old.example\r\n") << "nothing changes before close";
+    output->writeLine("a.example");
+    output->writeLine("");
+    output->writeLine("b.example");
+    output->close();
+    EXPECT_EQ(readAll(file), "a.example\r\n\r\nb.example\r\n");
+    EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt"));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(PosixFilesTest, OutputDroppedWithoutCloseLeavesTheOldFileWhole) {
+    writeAll(file, "old.example\r\n");
+    const int before = openDescriptors();
+    {
+        auto output = files.openOutput(file.string());
+        for (int i = 0; i < 20'000; ++i) // past the write buffer, so some of it reaches the disk
+            output->writeLine("new.example");
+    }
+    EXPECT_EQ(readAll(file), "old.example\r\n");
+    EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt"));
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(PosixFilesTest, SymbolicLinkIsWrittenThrough) {
+    fs::create_directory(folder / "real");
+    writeAll(folder / "real" / "list.txt", "old.example\r\n");
+    fs::create_symlink(folder / "real" / "list.txt", file);
+    auto output = files.openOutput(file.string());
+    output->writeLine("a.example");
+    output->close();
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file)));
+    EXPECT_EQ(readAll(folder / "real" / "list.txt"), "a.example\r\n");
+}
+
+TEST_F(PosixFilesTest, NoFileAtStartIsCreatedWithLengthZero) {
+    LoadAllowedDomains(form);
+    EXPECT_EQ(form.lstWhiteList.count(), 0);
+    ASSERT_TRUE(fs::is_regular_file(file));
+    EXPECT_EQ(fs::file_size(file), 0U);
+}
+
+TEST_F(PosixFilesTest, SaveAndLoadThroughTheRealFile) {
+    form.lstWhiteList.append("a.example");
+    form.lstWhiteList.append("b.example");
+    SaveAllowedDomains(form);
+    EXPECT_EQ(readAll(file), "a.example\r\nb.example\r\n");
+    EXPECT_EQ(fs::file_size(file), 22U);
+
+    writeAll(file, "  c.example,a.example\nb.example\r\"d,e\"\r\n");
+    const int before = openDescriptors();
+    Quellit next(platform);
+    LoadAllowedDomains(next);
+    EXPECT_EQ(openDescriptors(), before);
+    ASSERT_EQ(next.lstWhiteList.count(), 4);
+    EXPECT_EQ(next.lstWhiteList.text(0), "c.example");
+    EXPECT_EQ(next.lstWhiteList.text(3), "d,e");
+
+    next.lstWhiteList.clear();
+    SaveAllowedDomains(next);
+    EXPECT_EQ(fs::file_size(file), 0U);
+}
+
+// The program's folder lies below a regular file: nothing can be created in
+// it, whoever runs the test (permissions would not stop root).
+TEST_F(PosixFilesTest, StartUpFailsWhenTheMissingFileCannotBeCreated) {
+    writeAll(folder / "plain", "x");
+    fake.toolkit.folder = (folder / "plain").string();
+    EXPECT_THROW(LoadAllowedDomains(form), Error);
+    EXPECT_EQ(form.lstWhiteList.count(), 0);
+}
+
+TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileAndSaveWithTheOldFileWhole) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root; the other failure tests cover it";
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(errorNumber([&] { LoadAllowedDomains(form); }), errc::PermissionDenied);
+
+    fs::permissions(folder, fs::perms::owner_all);
+    writeAll(file, "old.example\r\n");
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    form.lstWhiteList.append("a.example");
+    EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
+    EXPECT_EQ(readAll(file), "old.example\r\n");
+
+    // A read-only file in a writable folder is not replaced either.
+    fs::permissions(folder, fs::perms::owner_all);
+    fs::permissions(file, fs::perms::owner_read);
+    EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
+    EXPECT_EQ(readAll(file), "old.example\r\n");
+}
+
+// A file-size limit makes a write fail half-way for every user, root included.
+TEST_F(PosixFilesTest, WriteFailingHalfWayLeavesTheOldFileWhole) {
+    writeAll(file, "old.example\r\n");
+    for (int i = 0; i < 10'000; ++i)
+        form.lstWhiteList.append("d" + std::to_string(i) + ".example");
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int before = openDescriptors();
+    const int error = errorNumber([&] { SaveAllowedDomains(form); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_NE(error, 0);
+    EXPECT_EQ(readAll(file), "old.example\r\n");
+    EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt"));
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(PosixFilesTest, FolderInPlaceOfTheFileStopsTheLoadSilentlyAndFailsTheSave) {
+    fs::create_directory(file);
+    EXPECT_NO_THROW(LoadAllowedDomains(form));
+    EXPECT_EQ(form.lstWhiteList.count(), 0);
+    form.lstWhiteList.append("a.example");
+    EXPECT_THROW(SaveAllowedDomains(form), Error);
+    EXPECT_TRUE(fs::is_directory(file));
+    EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt"));
+}
+
+} // namespace
+} // namespace tavro
