@@ -19,8 +19,6 @@ struct ContextIDs {
 // The window hook's module: the window procedure it replaced.
 struct Module1 {
     WindowProc PrevWndProc;
-    // The hook once it has been removed; see RemoveWindowHook.
-    WindowProc removedHook;
 };
 
 // The main window: the program's one shared object. It owns the two domain

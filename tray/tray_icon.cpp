@@ -85,9 +85,9 @@ void InstallWindowHook(Quellit& form) {
 }
 
 void RemoveWindowHook(Quellit& form) {
-    // The hook handed back may be the very one running this unload (Exit chosen
-    // from the tray menu), so it is kept rather than destroyed while it runs.
-    form.module1.removedHook = form.window().setWindowProc(form.module1.PrevWndProc);
+    // When Exit was chosen from the tray menu this destroys the hook that is
+    // running now; MainWindowProc touches nothing of it after the menu returns.
+    form.window().setWindowProc(form.module1.PrevWndProc);
 }
 
 } // namespace tavro
