@@ -1,0 +1,68 @@
+// The help viewer: one per user, started by the first program that asks for
+// help, and ended by the quit of the last program that asked.
+#include "helpviewer/help_server.h"
+#include "helpviewer/help_window.h"
+#include "platform/localsocket/help_protocol.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLockFile>
+#include <QTimer>
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavro-help-viewer"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Shows the help of Tavro Popup Blocker."));
+    parser.addHelpOption();
+    const QCommandLineOption socketOption(QStringLiteral("socket"),
+                                          QStringLiteral("The local socket to listen on (by default the "
+                                                         "user's own, in the runtime folder)."),
+                                          QStringLiteral("name"));
+    parser.addOption(socketOption);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A help file to show at once."));
+    parser.addPositionalArgument(QStringLiteral("topic"), QStringLiteral("The topic of that file to show."));
+    parser.process(app);
+    const QString socketName =
+        parser.isSet(socketOption) ? parser.value(socketOption) : tavro::helpsocket::defaultSocketName();
+
+    // One viewer per socket: whoever holds the lock serves it. A second viewer,
+    // started by two programs asking at once, leaves it to the first.
+    QLockFile lock(socketName + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0))
+        return 0;
+
+    tavro::helpviewer::HelpWindow window;
+    tavro::helpviewer::HelpServer server(window);
+    QString error;
+    if (!server.listen(socketName, &error)) {
+        std::fprintf(stderr, "tavro-help-viewer: cannot listen on %s: %s\n", qPrintable(socketName),
+                     qPrintable(error));
+        return 1;
+    }
+    // Quit once the reply to the last owner's quit has gone out.
+    QObject::connect(&server, &tavro::helpviewer::HelpServer::lastOwnerQuit, &app,
+                     [&app] { QTimer::singleShot(0, &app, &QCoreApplication::quit); });
+
+    const QStringList arguments = parser.positionalArguments();
+    if (!arguments.isEmpty()) {
+        bool isNumber = false;
+        const quint32 topic = arguments.size() > 1 ? arguments.at(1).toUInt(&isNumber) : 0;
+        if (isNumber)
+            window.showTopic(arguments.at(0), topic);
+        else
+            window.showContents(arguments.at(0));
+    }
+
+    // Started for a request that never came (its program died first): nothing
+    // would ever show or end this viewer.
+    QTimer::singleShot(30000, &app, [&window, &app] {
+        if (!window.isVisible())
+            app.quit();
+    });
+    // Closing the window by hand ends the viewer; the next request starts a new one.
+    return app.exec();
+}

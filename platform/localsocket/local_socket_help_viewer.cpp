@@ -1,0 +1,74 @@
+#include "platform/localsocket/local_socket_help_viewer.h"
+
+#include "platform/error.h"
+#include "platform/localsocket/help_protocol.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <utility>
+
+namespace tavro {
+
+namespace {
+
+// Long enough for a cold start of the viewer on a busy machine, short enough
+// that a viewer that will never answer does not leave the window frozen for long.
+constexpr int StartTimeoutMs = 8000;
+constexpr int AnswerTimeoutMs = 4000;
+
+QString ownerId(WindowHandle owner) {
+    return QString::number(QCoreApplication::applicationPid()) + QLatin1Char(':') + QString::number(owner);
+}
+
+} // namespace
+
+LocalSocketHelpViewer::LocalSocketHelpViewer()
+    : LocalSocketHelpViewer(QCoreApplication::applicationDirPath() + QStringLiteral("/tavro-help-viewer"),
+                            helpsocket::defaultSocketName()) {}
+
+LocalSocketHelpViewer::LocalSocketHelpViewer(QString viewerProgram, QString socketName)
+    : m_viewerProgram(std::move(viewerProgram)), m_socketName(std::move(socketName)) {}
+
+int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFile, std::uint32_t command,
+                                   std::uint32_t data) {
+    const helpsocket::Request request{ownerId(owner), QFile::decodeName(QByteArray::fromStdString(helpFile)),
+                                      command, data};
+    QString why;
+    std::optional<QJsonObject> reply = helpsocket::exchange(m_socketName, request, AnswerTimeoutMs, &why);
+
+    if (!reply && command == HELP_QUIT) {
+        // No viewer, nobody to tell; and a quit runs while the program closes,
+        // where a failure of the viewer must not stand in the way.
+        return 0;
+    }
+    if (!reply) {
+        startViewer();
+        const QDeadlineTimer deadline(StartTimeoutMs);
+        while (!reply && !deadline.hasExpired()) {
+            // The viewer listens only once it has started; until then there is
+            // nobody to connect to and each attempt fails at once.
+            reply = helpsocket::exchange(m_socketName, request, AnswerTimeoutMs, &why);
+            if (!reply)
+                QThread::msleep(25);
+        }
+    }
+    if (!reply)
+        throw Error(errc::AutomationError, "The help viewer did not answer: " + why.toStdString());
+    return reply->value(QStringLiteral("ok")).toBool() ? 1 : 0;
+}
+
+void LocalSocketHelpViewer::startViewer() {
+    QProcess process;
+    process.setProgram(m_viewerProgram);
+    process.setArguments({QStringLiteral("--socket"), m_socketName});
+    // Detached, so the viewer outlives us when another program still uses it.
+    if (!process.startDetached())
+        throw Error(errc::FileNotFound, "The help viewer could not be started (" +
+                                            m_viewerProgram.toStdString() +
+                                            "): " + process.errorString().toStdString());
+}
+
+} // namespace tavro
