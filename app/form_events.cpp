@@ -6,6 +6,7 @@
 #include "app/visibility.h"
 #include "blocking/popup_scan.h"
 #include "help/about.h"
+#include "help/help.h"
 #include "help/update_check.h"
 #include "tray/blocking_switch.h"
 
@@ -38,6 +39,8 @@ constexpr std::array routes{
     Route{Gesture::Click, "Command2", Command2_Click},
     Route{Gesture::Click, "mnuAbout", mnuAbout_Click},
     Route{Gesture::Click, "Picture1", Picture1_Click},
+    Route{Gesture::Click, "Command1", Command1_Click},
+    Route{Gesture::Click, "mnuHelp", mnuHelp_Click},
 };
 
 void dispatch(Quellit& form, Gesture gesture, std::string_view control) {
@@ -77,6 +80,8 @@ void QuellitEvents::DblClick(const std::string& control) {
     dispatch(m_form, Gesture::DblClick, control);
 }
 
-void QuellitEvents::HelpKey(const std::string&) {}
+void QuellitEvents::HelpKey(const std::string& focusedControl) {
+    underFailureRule(m_form, [&] { ShowHelpTopic(m_form, focusedControl); });
+}
 
 } // namespace tavro
