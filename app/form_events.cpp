@@ -1,5 +1,6 @@
 #include "app/form_events.h"
 
+#include "allowed/list_editing.h"
 #include "app/failure_rule.h"
 #include "app/quellit.h"
 #include "app/startup.h"
@@ -41,6 +42,8 @@ constexpr std::array routes{
     Route{Gesture::Click, "Picture1", Picture1_Click},
     Route{Gesture::Click, "Command1", Command1_Click},
     Route{Gesture::Click, "mnuHelp", mnuHelp_Click},
+    Route{Gesture::DblClick, "lstBlockedUrls", lstBlockedUrls_DblClick},
+    Route{Gesture::DblClick, "lstWhiteList", lstWhiteList_DblClick},
 };
 
 void dispatch(Quellit& form, Gesture gesture, std::string_view control) {
