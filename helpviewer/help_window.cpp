@@ -4,6 +4,7 @@
 #include <QKeySequence>
 #include <QStyle>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QUrl>
 
@@ -25,6 +26,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QMainWindow(parent), m_browser(new QTe
     // Pages are ours to choose: a link to a topic shows that topic's page,
     // not a scroll position in the whole file.
     m_browser->setOpenLinks(false);
+    m_browser->document()->setDocumentMargin(12);
     m_browser->setObjectName(QStringLiteral("page"));
     setCentralWidget(m_browser);
     connect(m_browser, &QTextBrowser::anchorClicked, this, &HelpWindow::onAnchorClicked);
