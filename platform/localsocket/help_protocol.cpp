@@ -51,7 +51,7 @@ QByteArray encodeReply(const QJsonObject& reply) {
 }
 
 std::optional<QJsonObject> exchange(const QString& socketName, const Request& request, int timeoutMs,
-                                    QString* error) {
+                                    QString* error, bool* connected) {
     const QDeadlineTimer deadline(timeoutMs);
     auto fail = [error](const QString& why) -> std::optional<QJsonObject> {
         if (error)
@@ -61,7 +61,10 @@ std::optional<QJsonObject> exchange(const QString& socketName, const Request& re
 
     QLocalSocket socket;
     socket.connectToServer(socketName);
-    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
+    const bool reached = socket.waitForConnected(static_cast<int>(deadline.remainingTime()));
+    if (connected)
+        *connected = reached;
+    if (!reached)
         return fail(socket.errorString());
     socket.write(encode(request));
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
@@ -70,14 +73,14 @@ std::optional<QJsonObject> exchange(const QString& socketName, const Request& re
     QByteArray reply;
     while (!reply.contains('\n')) {
         if (!socket.bytesAvailable() && !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            return fail(QStringLiteral("The help viewer did not answer."));
+            return fail(QStringLiteral("no answer came in time"));
         reply += socket.readAll();
     }
     socket.disconnectFromServer();
 
     const QJsonDocument document = QJsonDocument::fromJson(reply.trimmed());
     if (!document.isObject())
-        return fail(QStringLiteral("The help viewer gave an answer that could not be read."));
+        return fail(QStringLiteral("its answer could not be read"));
     return document.object();
 }
 

@@ -31,8 +31,9 @@ std::optional<Request> decode(const QByteArray& line);
 QByteArray encodeReply(const QJsonObject& reply);
 
 // Connects, sends the request and waits for the reply. nullopt when no viewer
-// listens on that name or it did not answer within the time; error then says why.
+// listens on that name or it did not answer within the time; error then says
+// why, and connected whether a viewer took the connection at all.
 std::optional<QJsonObject> exchange(const QString& socketName, const Request& request, int timeoutMs,
-                                    QString* error = nullptr);
+                                    QString* error = nullptr, bool* connected = nullptr);
 
 } // namespace tavro::helpsocket

@@ -17,7 +17,6 @@ namespace {
 // Long enough for a cold start of the viewer on a busy machine, short enough
 // that a viewer that will never answer does not leave the window frozen for long.
 constexpr int StartTimeoutMs = 8000;
-constexpr int AnswerTimeoutMs = 4000;
 
 QString ownerId(WindowHandle owner) {
     return QString::number(QCoreApplication::applicationPid()) + QLatin1Char(':') + QString::number(owner);
@@ -29,34 +28,39 @@ LocalSocketHelpViewer::LocalSocketHelpViewer()
     : LocalSocketHelpViewer(QCoreApplication::applicationDirPath() + QStringLiteral("/tavro-help-viewer"),
                             helpsocket::defaultSocketName()) {}
 
-LocalSocketHelpViewer::LocalSocketHelpViewer(QString viewerProgram, QString socketName)
-    : m_viewerProgram(std::move(viewerProgram)), m_socketName(std::move(socketName)) {}
+LocalSocketHelpViewer::LocalSocketHelpViewer(QString viewerProgram, QString socketName, int answerTimeoutMs)
+    : m_viewerProgram(std::move(viewerProgram)), m_socketName(std::move(socketName)),
+      m_answerTimeoutMs(answerTimeoutMs) {}
 
 int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFile, std::uint32_t command,
                                    std::uint32_t data) {
     const helpsocket::Request request{ownerId(owner), QFile::decodeName(QByteArray::fromStdString(helpFile)),
                                       command, data};
     QString why;
-    std::optional<QJsonObject> reply = helpsocket::exchange(m_socketName, request, AnswerTimeoutMs, &why);
+    bool connected = false;
+    std::optional<QJsonObject> reply =
+        helpsocket::exchange(m_socketName, request, m_answerTimeoutMs, &why, &connected);
 
     if (!reply && command == HELP_QUIT) {
         // No viewer, nobody to tell; and a quit runs while the program closes,
         // where a failure of the viewer must not stand in the way.
         return 0;
     }
-    if (!reply) {
+    // A viewer that took the request and did not answer is running but stuck;
+    // another one would only find the socket taken.
+    if (!reply && !connected) {
         startViewer();
         const QDeadlineTimer deadline(StartTimeoutMs);
-        while (!reply && !deadline.hasExpired()) {
+        while (!reply && !connected && !deadline.hasExpired()) {
             // The viewer listens only once it has started; until then there is
             // nobody to connect to and each attempt fails at once.
-            reply = helpsocket::exchange(m_socketName, request, AnswerTimeoutMs, &why);
-            if (!reply)
+            reply = helpsocket::exchange(m_socketName, request, m_answerTimeoutMs, &why, &connected);
+            if (!reply && !connected)
                 QThread::msleep(25);
         }
     }
     if (!reply)
-        throw Error(errc::AutomationError, "The help viewer did not answer: " + why.toStdString());
+        throw Error(errc::AutomationError, "The help viewer did not answer (" + why.toStdString() + ").");
     return reply->value(QStringLiteral("ok")).toBool() ? 1 : 0;
 }
 

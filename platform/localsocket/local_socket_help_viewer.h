@@ -13,7 +13,8 @@ class LocalSocketHelpViewer final : public HelpViewer {
 public:
     // The viewer program beside our executable, on the per-user socket.
     LocalSocketHelpViewer();
-    LocalSocketHelpViewer(QString viewerProgram, QString socketName);
+    // answerTimeoutMs bounds the wait for a running viewer's reply.
+    LocalSocketHelpViewer(QString viewerProgram, QString socketName, int answerTimeoutMs = 4000);
     LocalSocketHelpViewer(const LocalSocketHelpViewer&) = delete;
     LocalSocketHelpViewer& operator=(const LocalSocketHelpViewer&) = delete;
 
@@ -27,6 +28,7 @@ private:
 
     QString m_viewerProgram;
     QString m_socketName;
+    int m_answerTimeoutMs;
 };
 
 } // namespace tavro

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -116,6 +117,21 @@ TEST_F(HelpViewerProcess, AViewerThatCannotStartIsAnError) {
         EXPECT_EQ(error.number(), errc::FileNotFound);
         EXPECT_NE(error.description().find("no-such-viewer"), std::string::npos);
     }
+}
+
+TEST_F(HelpViewerProcess, AStuckViewerIsAnErrorWithoutAStart) {
+    // Listening but never answering: the connection is taken, no reply comes.
+    QLocalServer stuck;
+    ASSERT_TRUE(stuck.listen(socket));
+    LocalSocketHelpViewer asking{dir.filePath(QStringLiteral("no-such-viewer")), socket, 300};
+    try {
+        asking.WinHelp(1, HelpFile, HELP_CONTEXT, 10);
+        FAIL() << "no error raised";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.number(), errc::AutomationError) << error.description();
+    }
+    EXPECT_EQ(asking.WinHelp(1, HelpFile, HELP_QUIT, 0), 0);
+    stuck.close();
 }
 
 } // namespace
