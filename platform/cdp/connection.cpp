@@ -1,0 +1,230 @@
+#include "platform/cdp/connection.h"
+
+#include "platform/error.h"
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/websocket.hpp>
+
+namespace tavro::cdp {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+
+Connection::Connection() : m_ws(m_io) {}
+
+Connection::~Connection() {
+    boost::system::error_code ignored;
+    beast::get_lowest_layer(m_ws).socket().close(ignored);
+}
+
+template <typename Done> void Connection::runUntil(Done&& done, Clock::time_point deadline) {
+    while (!done()) {
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return;
+        if (m_io.stopped())
+            m_io.restart();
+        // Returns after one handler or when the time is up; nothing waits
+        // longer than the caller allowed.
+        if (m_io.run_one_for(deadline - now) == 0 && m_io.stopped() && !m_open)
+            return;
+    }
+}
+
+std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::string& path,
+                                             std::chrono::milliseconds timeout) {
+    std::unique_ptr<Connection> c(new Connection());
+    const auto deadline = Clock::now() + timeout;
+    const net::ip::tcp::endpoint endpoint(net::ip::address_v4::loopback(), port);
+
+    enum class Stage { Connecting, Handshaking, Done, Failed };
+    Stage stage = Stage::Connecting;
+    std::string failure;
+    auto& self = *c;
+    beast::get_lowest_layer(self.m_ws).socket().async_connect(
+        endpoint, [&](const boost::system::error_code& ec) {
+            if (ec) {
+                failure = ec.message();
+                stage = Stage::Failed;
+                return;
+            }
+            stage = Stage::Handshaking;
+            // The browser refuses a Host header that is not a loopback address.
+            self.m_ws.async_handshake("127.0.0.1:" + std::to_string(port), path,
+                                      [&](const boost::system::error_code& hec) {
+                                          if (hec) {
+                                              failure = hec.message();
+                                              stage = Stage::Failed;
+                                          } else {
+                                              stage = Stage::Done;
+                                          }
+                                      });
+        });
+    self.runUntil([&] { return stage == Stage::Done || stage == Stage::Failed; }, deadline);
+    if (stage != Stage::Done) {
+        // Closing cancels what is still running; those handlers must run now,
+        // while the locals they refer to still exist.
+        boost::system::error_code ignored;
+        beast::get_lowest_layer(self.m_ws).socket().close(ignored);
+        self.m_io.restart();
+        self.m_io.poll();
+        if (failure.empty())
+            failure = "the browser did not answer in time";
+        throw Error(errc::AutomationError,
+                    "Cannot reach the browser's debugging port " + std::to_string(port) + ": " + failure);
+    }
+    self.m_ws.read_message_max(64U * 1024U * 1024U);
+    self.m_open = true;
+    self.readNext();
+    return c;
+}
+
+void Connection::fail() {
+    if (!m_open)
+        return;
+    m_open = false;
+    boost::system::error_code ignored;
+    beast::get_lowest_layer(m_ws).socket().close(ignored);
+}
+
+void Connection::readNext() {
+    m_ws.async_read(m_readBuffer, [this](const boost::system::error_code& ec, std::size_t) {
+        if (ec) {
+            fail();
+            return;
+        }
+        std::string text = beast::buffers_to_string(m_readBuffer.data());
+        m_readBuffer.consume(m_readBuffer.size());
+        dispatch(text);
+        if (m_open)
+            readNext();
+    });
+}
+
+void Connection::dispatch(const std::string& text) {
+    Json message = Json::parse(text, nullptr, false);
+    if (message.is_discarded() || !message.is_object())
+        return;
+    const auto id = message.find("id");
+    if (id != message.end()) {
+        if (!id->is_number_integer())
+            return;
+        const auto awaited = m_awaited.find(id->get<long>());
+        if (awaited != m_awaited.end())
+            awaited->second = std::move(message);
+        return;
+    }
+    if (onEvent && message.contains("method"))
+        onEvent(message);
+}
+
+void Connection::queue(std::string text) {
+    m_outbox.push_back(std::move(text));
+    if (!m_writing)
+        writeNext();
+}
+
+void Connection::writeNext() {
+    if (m_outbox.empty() || !m_open) {
+        m_writing = false;
+        return;
+    }
+    m_writing = true;
+    m_ws.text(true);
+    m_ws.async_write(net::buffer(m_outbox.front()), [this](const boost::system::error_code& ec, std::size_t) {
+        m_outbox.pop_front();
+        if (ec) {
+            m_writing = false;
+            fail();
+            return;
+        }
+        writeNext();
+    });
+}
+
+long Connection::send(const std::string& method, const Json& params, const std::string& sessionId) {
+    const long id = m_nextId++;
+    Json message = {{"id", id}, {"method", method}, {"params", params}};
+    if (!sessionId.empty())
+        message["sessionId"] = sessionId;
+    m_awaited.emplace(id, std::nullopt);
+    if (m_open)
+        queue(message.dump());
+    return id;
+}
+
+void Connection::post(const std::string& method, const Json& params, const std::string& sessionId) {
+    const long id = send(method, params, sessionId);
+    m_awaited.erase(id);
+}
+
+bool Connection::wait(const std::vector<long>& ids, Clock::time_point deadline) {
+    auto allArrived = [&] {
+        for (long id : ids) {
+            const auto it = m_awaited.find(id);
+            if (it != m_awaited.end() && !it->second)
+                return false;
+        }
+        return true;
+    };
+    if (m_open)
+        runUntil([&] { return allArrived() || !m_open; }, deadline);
+    return allArrived();
+}
+
+bool Connection::flush(Clock::time_point deadline) {
+    if (m_open)
+        runUntil([&] { return !m_writing || !m_open; }, deadline);
+    return !m_writing;
+}
+
+void Connection::poll() {
+    if (!m_open)
+        return;
+    if (m_io.stopped())
+        m_io.restart();
+    m_io.poll();
+}
+
+std::optional<Json> Connection::take(long id) {
+    const auto it = m_awaited.find(id);
+    if (it == m_awaited.end() || !it->second)
+        return std::nullopt;
+    std::optional<Json> answer = std::move(it->second);
+    m_awaited.erase(it);
+    return answer;
+}
+
+void Connection::forget(long id) {
+    m_awaited.erase(id);
+}
+
+Json Connection::call(const std::string& method, const Json& params, std::chrono::milliseconds timeout,
+                      const std::string& sessionId) {
+    const long id = send(method, params, sessionId);
+    wait({id}, Clock::now() + timeout);
+    std::optional<Json> answer = take(id);
+    if (!answer) {
+        forget(id);
+        throw Error(errc::AutomationError,
+                    m_open ? "The browser did not answer " + method + " in time" : "The browser has gone");
+    }
+    return resultOf(*answer);
+}
+
+Json resultOf(const Json& answer) {
+    const auto error = answer.find("error");
+    if (error != answer.end()) {
+        std::string text = "The browser refused the request";
+        if (error->is_object() && error->contains("message") && (*error)["message"].is_string())
+            text = (*error)["message"].get<std::string>();
+        throw Error(errc::AutomationError, text);
+    }
+    const auto result = answer.find("result");
+    return result != answer.end() ? *result : Json::object();
+}
+
+} // namespace tavro::cdp

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/websocket/stream.hpp>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavro::cdp {
+
+using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+// One WebSocket to a browser's DevTools endpoint on the loopback interface.
+//
+// Everything runs on the calling thread: a call queues its message and then
+// drives the socket until its answer arrives or its deadline passes. An answer
+// that arrives after its caller gave up is dropped by its id, so a page that
+// hangs in alert() or a script loop never stalls the program for longer than
+// the deadline it was given.
+class Connection final {
+public:
+    // Connects to ws://127.0.0.1:port/path; raises an Error when the browser
+    // does not accept within the timeout.
+    static std::unique_ptr<Connection> open(std::uint16_t port, const std::string& path,
+                                            std::chrono::milliseconds timeout);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // False once the browser has closed the socket or a transfer failed.
+    bool isOpen() const { return m_open; }
+
+    // Queues a command whose answer will be awaited; returns its id.
+    long send(const std::string& method, const Json& params = Json::object(),
+              const std::string& sessionId = {});
+    // Queues a command whose answer nobody waits for.
+    void post(const std::string& method, const Json& params = Json::object(),
+              const std::string& sessionId = {});
+
+    // Drives the socket until every id has its answer or the deadline passes.
+    // Returns true when all of them arrived.
+    bool wait(const std::vector<long>& ids, Clock::time_point deadline);
+    // Drives the socket until everything queued is written or the deadline passes.
+    bool flush(Clock::time_point deadline);
+    // Handles whatever has already arrived, without waiting.
+    void poll();
+
+    // The answer of id once it has arrived (and forgets the id), else nothing.
+    std::optional<Json> take(long id);
+    // Stops waiting for id; its answer will be dropped when it comes.
+    void forget(long id);
+    bool awaiting(long id) const { return m_awaited.contains(id); }
+
+    // One command and its answer's result; raises an Error on a timeout, a
+    // closed socket or an error answer.
+    Json call(const std::string& method, const Json& params, std::chrono::milliseconds timeout,
+              const std::string& sessionId = {});
+
+    // Called for every event the browser sends (a message without an id).
+    std::function<void(const Json&)> onEvent;
+
+private:
+    Connection();
+
+    template <typename Done> void runUntil(Done&& done, Clock::time_point deadline);
+    void queue(std::string text);
+    void writeNext();
+    void readNext();
+    void dispatch(const std::string& text);
+    void fail();
+
+    // The context outlives the stream, so handlers still queued when the
+    // stream goes are destroyed without running.
+    boost::asio::io_context m_io;
+    boost::beast::websocket::stream<boost::beast::tcp_stream> m_ws;
+    boost::beast::flat_buffer m_readBuffer;
+    std::deque<std::string> m_outbox;
+    bool m_writing = false;
+    bool m_open = false;
+    long m_nextId = 1;
+    // The ids someone still waits for, with their answer once it came.
+    std::map<long, std::optional<Json>> m_awaited;
+};
+
+// The result of an answer, or an Error carrying the browser's own message.
+Json resultOf(const Json& answer);
+
+} // namespace tavro::cdp

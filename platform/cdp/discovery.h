@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/cdp/connection.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavro::cdp {
+
+// Where a browser with a debugging port may be found, tried in order. The
+// browser is only ever reached on 127.0.0.1, whatever a file says.
+struct BrowserPlaces {
+    // DevToolsActivePort files: the port on the first line, the browser's
+    // WebSocket path on the second. A browser started with
+    // --remote-debugging-port=0 writes one into its profile folder.
+    std::vector<std::string> portFiles;
+    // Fixed debugging ports, asked for their WebSocket path over HTTP.
+    std::vector<std::uint16_t> ports;
+};
+
+// The program's own browser profile first, then the usual fixed port.
+BrowserPlaces defaultBrowserPlaces();
+
+// The folder of the program's own browser profile:
+// $XDG_DATA_HOME/tavro-popup-blocker/browser, or ~/.local/share/... without it.
+std::string browserProfileFolder();
+
+struct Endpoint {
+    std::uint16_t port = 0;
+    std::string path;
+};
+
+// The endpoint a DevToolsActivePort file names, or nothing when the file is
+// missing or not of that form.
+std::optional<Endpoint> readPortFile(const std::string& path);
+
+// The browser WebSocket path that a browser's /json/version names; raises an
+// Error when nothing on the port answers as a browser within the timeout.
+std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout);
+
+// Connects to the first place that answers; raises an Error when none does.
+std::unique_ptr<Connection> connectToBrowser(const BrowserPlaces& places,
+                                             std::chrono::milliseconds timeoutEach);
+
+} // namespace tavro::cdp

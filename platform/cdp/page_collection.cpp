@@ -1,0 +1,296 @@
+#include "platform/cdp/page_collection.h"
+
+#include "platform/error.h"
+
+#include <algorithm>
+#include <set>
+
+namespace tavro::cdp {
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class PageDocument final : public Document {
+public:
+    explicit PageDocument(std::shared_ptr<const PageRecord> record) : m_record(std::move(record)) {}
+
+    bool isHtml() const override {
+        if (!m_record->html)
+            throw Error(errc::AutomationError, "The page did not answer in time");
+        return *m_record->html;
+    }
+    bool opener() override { return m_record->opener; }
+
+private:
+    std::shared_ptr<const PageRecord> m_record;
+};
+
+class PageWindow final : public BrowserWindow {
+public:
+    PageWindow(std::shared_ptr<BrowserLink> link, std::shared_ptr<const PageRecord> record)
+        : m_link(std::move(link)), m_record(std::move(record)) {}
+
+    // Every page has a document; what kind it is may still be unknown.
+    std::shared_ptr<Document> document() override { return std::make_shared<PageDocument>(m_record); }
+    std::string locationUrl() override { return m_record->url; }
+    bool menuBar() override {
+        if (!m_record->menuBar)
+            throw Error(errc::AutomationError, "The browser did not say which window shows the page");
+        return *m_record->menuBar;
+    }
+    // The request is written and not waited for: the page goes when the
+    // browser has closed it, and until the tick ends it keeps its answers.
+    void quit() override {
+        Connection* c = m_link->openConnection();
+        if (c == nullptr)
+            throw Error(errc::AutomationError, "The browser has gone");
+        c->post("Target.closeTarget", {{"targetId", m_record->targetId}});
+        if (!c->flush(Clock::now() + m_link->timeouts().browser))
+            throw Error(errc::AutomationError, "The browser did not take the close request");
+    }
+
+private:
+    std::shared_ptr<BrowserLink> m_link;
+    std::shared_ptr<const PageRecord> m_record;
+};
+
+class PageWalk final : public WindowWalk {
+public:
+    PageWalk(std::shared_ptr<BrowserLink> link, const std::vector<PageRecord>& records)
+        : m_link(std::move(link)) {
+        m_records.reserve(records.size());
+        for (const PageRecord& record : records)
+            m_records.push_back(std::make_shared<const PageRecord>(record));
+    }
+    std::shared_ptr<BrowserWindow> next() override {
+        if (m_next >= m_records.size())
+            return nullptr;
+        return std::make_shared<PageWindow>(m_link, m_records[m_next++]);
+    }
+
+private:
+    std::shared_ptr<BrowserLink> m_link;
+    std::vector<std::shared_ptr<const PageRecord>> m_records;
+    std::size_t m_next = 0;
+};
+
+std::string stringField(const Json& object, const char* name) {
+    const auto it = object.find(name);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+} // namespace
+
+bool isHtmlMimeType(const std::string& mimeType) {
+    std::string type = mimeType.substr(0, mimeType.find(';'));
+    std::transform(type.begin(), type.end(), type.begin(),
+                   [](unsigned char ch) { return static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch); });
+    if (type == "application/xhtml+xml")
+        return true;
+    return type != "text/xml" && type != "application/xml" && !endsWith(type, "+xml");
+}
+
+std::vector<PageCollection::Target> PageCollection::readTargets(Connection& c) {
+    const Json result = c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
+                               m_link->timeouts().browser);
+    std::vector<Target> targets;
+    const auto infos = result.find("targetInfos");
+    if (infos == result.end() || !infos->is_array())
+        throw Error(errc::AutomationError, "The browser sent no list of pages");
+    targets.reserve(infos->size());
+    for (const Json& info : *infos) {
+        if (!info.is_object() || stringField(info, "type") != "page")
+            continue;
+        // Pages being rendered ahead of a navigation are not shown to the user.
+        if (!stringField(info, "subtype").empty())
+            continue;
+        Target target;
+        target.id = stringField(info, "targetId");
+        target.url = stringField(info, "url");
+        target.openerId = stringField(info, "openerId");
+        const auto access = info.find("canAccessOpener");
+        target.canAccessOpener = access != info.end() && access->is_boolean() && access->get<bool>();
+        if (!target.id.empty())
+            targets.push_back(std::move(target));
+    }
+    return targets;
+}
+
+void PageCollection::forgetGone(Connection& c, const std::vector<Target>& targets) {
+    std::set<std::string> present;
+    for (const Target& target : targets)
+        present.insert(target.id);
+    for (auto it = m_known.begin(); it != m_known.end();) {
+        if (present.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        c.forget(it->second.attachId);
+        c.forget(it->second.frameTreeId);
+        it = m_known.erase(it);
+    }
+}
+
+void PageCollection::finishProbe(Connection& c, Known& known, const Json& answer) {
+    known.frameTreeId = 0;
+    if (!answer.contains("error")) {
+        const Json result = resultOf(answer);
+        const Json* frame = nullptr;
+        if (result.contains("frameTree") && result["frameTree"].contains("frame"))
+            frame = &result["frameTree"]["frame"];
+        if (frame != nullptr && frame->contains("mimeType") && (*frame)["mimeType"].is_string()) {
+            known.html = isHtmlMimeType((*frame)["mimeType"].get<std::string>());
+            known.kindUrl = known.probeUrl;
+        }
+    }
+    known.probeUrl.clear();
+    // Stay attached no longer than the question takes.
+    if (!known.session.empty()) {
+        c.post("Target.detachFromTarget", {{"sessionId", known.session}});
+        known.session.clear();
+    }
+}
+
+// Answers that came after an earlier tick stopped waiting are still good: they
+// belong to an address the page may still show.
+void PageCollection::collectAnswers(Connection& c) {
+    c.poll();
+    for (auto& [id, known] : m_known) {
+        if (known.attachId != 0) {
+            if (auto answer = c.take(known.attachId)) {
+                known.attachId = 0;
+                if (!answer->contains("error"))
+                    known.session = stringField(resultOf(*answer), "sessionId");
+                if (!known.session.empty())
+                    known.frameTreeId = c.send("Page.getFrameTree", Json::object(), known.session);
+                else
+                    known.probeUrl.clear();
+            }
+        }
+        if (known.frameTreeId != 0) {
+            if (auto answer = c.take(known.frameTreeId))
+                finishProbe(c, known, *answer);
+        }
+    }
+}
+
+void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
+    const Timeouts& timeouts = m_link->timeouts();
+    collectAnswers(c);
+
+    // A pop-up opened with window features gets a browser window of its own;
+    // a tab opened by script shares its opener's window with other tabs. So a
+    // page opened by script is a pop-up when, at first sight, it is the only
+    // page in its window. The windows are asked only when such a page appears.
+    std::vector<const Target*> undecided;
+    for (const Target& target : targets) {
+        Known& known = m_known[target.id];
+        if (known.popup)
+            continue;
+        if (target.openerId.empty())
+            known.popup = false; // no script opened it: the user did
+        else
+            undecided.push_back(&target);
+    }
+    std::map<std::string, long> windowAsks;
+    if (!undecided.empty()) {
+        for (const Target& target : targets)
+            windowAsks[target.id] = c.send("Browser.getWindowForTarget", {{"targetId", target.id}});
+    }
+
+    // The kind of each document not yet known for the address it shows.
+    std::vector<long> browserIds;
+    for (const auto& [id, ask] : windowAsks)
+        browserIds.push_back(ask);
+    for (const Target& target : targets) {
+        Known& known = m_known[target.id];
+        if (known.html && known.kindUrl == target.url)
+            continue;
+        if (known.probeUrl == target.url && (known.attachId != 0 || known.frameTreeId != 0)) {
+            if (known.attachId != 0)
+                browserIds.push_back(known.attachId);
+            continue;
+        }
+        known.probeUrl = target.url;
+        if (known.frameTreeId != 0) {
+            c.forget(known.frameTreeId);
+            known.frameTreeId = 0;
+        }
+        if (!known.session.empty())
+            known.frameTreeId = c.send("Page.getFrameTree", Json::object(), known.session);
+        else if (known.attachId == 0)
+            known.attachId = c.send("Target.attachToTarget", {{"targetId", target.id}, {"flatten", true}});
+        if (known.attachId != 0)
+            browserIds.push_back(known.attachId);
+    }
+    if (!browserIds.empty())
+        c.wait(browserIds, Clock::now() + timeouts.browser);
+
+    // Attached pages are asked at once, all together; then the tick waits a
+    // short while for every page that has a question out.
+    collectAnswers(c);
+    std::vector<long> pageIds;
+    for (const auto& [id, known] : m_known) {
+        if (known.frameTreeId != 0)
+            pageIds.push_back(known.frameTreeId);
+    }
+    if (!pageIds.empty()) {
+        c.wait(pageIds, Clock::now() + timeouts.page);
+        collectAnswers(c);
+    }
+
+    std::map<std::string, long> windows;
+    for (const auto& [id, ask] : windowAsks) {
+        std::optional<Json> answer = c.take(ask);
+        c.forget(ask);
+        if (answer && !answer->contains("error")) {
+            const Json result = resultOf(*answer);
+            if (result.contains("windowId") && result["windowId"].is_number_integer())
+                windows[id] = result["windowId"].get<long>();
+        }
+    }
+    for (const Target* target : undecided) {
+        const auto own = windows.find(target->id);
+        if (own == windows.end())
+            continue; // asked again at the next tick
+        // A page whose window the browser would not name shares no window.
+        bool alone = true;
+        for (const auto& [id, window] : windows) {
+            if (id != target->id && window == own->second)
+                alone = false;
+        }
+        m_known[target->id].popup = alone;
+    }
+}
+
+std::unique_ptr<WindowWalk> PageCollection::walk() {
+    Connection& c = m_link->connection();
+    if (m_link->generation() != m_generation) {
+        m_known.clear();
+        m_generation = m_link->generation();
+    }
+    const std::vector<Target> targets = readTargets(c);
+    forgetGone(c, targets);
+    learn(c, targets);
+
+    m_lastWalk.clear();
+    m_lastWalk.reserve(targets.size());
+    for (const Target& target : targets) {
+        const Known& known = m_known[target.id];
+        PageRecord record;
+        record.targetId = target.id;
+        record.url = target.url;
+        record.opener = target.canAccessOpener;
+        if (known.html && known.kindUrl == target.url)
+            record.html = known.html;
+        if (known.popup)
+            record.menuBar = !*known.popup;
+        m_lastWalk.push_back(std::move(record));
+    }
+    return std::make_unique<PageWalk>(m_link, m_lastWalk);
+}
+
+} // namespace tavro::cdp

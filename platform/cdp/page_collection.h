@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/browser.h"
+#include "platform/cdp/browser_link.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavro::cdp {
+
+// What one walk learnt about a page. The walk answers from this for the rest
+// of the tick, so a page asked to close keeps giving its last answers.
+struct PageRecord {
+    std::string targetId;
+    std::string url;
+    // A script of another page opened this one and can still reach it.
+    bool opener = false;
+    // Unknown while the page has not answered (alert(), an endless script).
+    std::optional<bool> html;
+    // Unknown while the browser has not said in which window the page is.
+    std::optional<bool> menuBar;
+};
+
+// True for the MIME types the browser shows as an HTML document: HTML itself,
+// and the text, images and media it wraps in one; false for SVG and XML.
+bool isHtmlMimeType(const std::string& mimeType);
+
+// The browser's pages, in the browser's own order, as the popup scan's
+// collection of open windows.
+class PageCollection final : public ShellWindows {
+public:
+    explicit PageCollection(std::shared_ptr<BrowserLink> link) : m_link(std::move(link)) {}
+
+    // Asks the browser for its pages and learns what it needs to know about
+    // the new ones; raises an Error when no browser answers.
+    std::unique_ptr<WindowWalk> walk() override;
+
+    // The records of the last walk, in order (for tests and benchmarks).
+    const std::vector<PageRecord>& lastWalk() const { return m_lastWalk; }
+
+private:
+    struct Target {
+        std::string id;
+        std::string url;
+        std::string openerId;
+        bool canAccessOpener = false;
+    };
+    // What is kept about a page from one tick to the next: only facts that do
+    // not change while the page lives, or that belong to the address it shows.
+    struct Known {
+        // The address the document kind was read for, and the kind.
+        std::string kindUrl;
+        std::optional<bool> html;
+        // A question to the page that has not been answered yet.
+        std::string probeUrl;
+        std::string session;
+        long attachId = 0;
+        long frameTreeId = 0;
+        // Whether the page sits in a pop-up window; decided when first seen,
+        // as a window of its own beside its opener's.
+        std::optional<bool> popup;
+    };
+
+    std::vector<Target> readTargets(Connection& c);
+    void forgetGone(Connection& c, const std::vector<Target>& targets);
+    void collectAnswers(Connection& c);
+    void learn(Connection& c, const std::vector<Target>& targets);
+    void finishProbe(Connection& c, Known& known, const Json& answer);
+
+    std::shared_ptr<BrowserLink> m_link;
+    unsigned m_generation = 0;
+    std::map<std::string, Known> m_known;
+    std::vector<PageRecord> m_lastWalk;
+};
+
+} // namespace tavro::cdp
