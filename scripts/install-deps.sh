@@ -15,7 +15,7 @@ packages=(
     libcurl4-openssl-dev
     chromium
     xvfb xauth xdotool x11-utils imagemagick
-    python3 fonts-dejavu-core
+    python3 fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()

@@ -1,0 +1,558 @@
+#include "platform/qt/main_window.h"
+
+#include "app/design.h"
+#include "platform/qt/pictures.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <utility>
+
+namespace tavro::qt {
+
+namespace {
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The design's face where it exists; otherwise a condensed sans-serif, whose
+// widths come closest to it, so the captions fit the fixed control sizes.
+QFont designFont() {
+    QFont font;
+    font.setFamilies({qs(LinkFontFamily), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(LinkFontPointSize);
+    return font;
+}
+
+// Frames as the design draws them: the title sits on the top edge, and the
+// controls inside are placed from the frame's outer corner.
+constexpr const char* FrameStyle =
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 0px;"
+    " margin-top: 6px; padding: 0px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 6px; top: 0px; padding: 0px 2px; background-color: palette(window); }";
+
+// The fallback face runs a little wider than the design's; a link that would
+// be clipped at its fixed width gets its letters drawn closer instead.
+QFont fittedFont(const QString& text, int width) {
+    QFont font = designFont();
+    for (int tenths = 0; tenths >= -10; --tenths) {
+        font.setLetterSpacing(QFont::AbsoluteSpacing, tenths / 10.0);
+        if (QFontMetrics(font).horizontalAdvance(text) <= width)
+            break;
+    }
+    return font;
+}
+
+QRect pixelRect(const ControlDesign& d) {
+    return {twipsToPixels(d.left), twipsToPixels(d.top), twipsToPixels(d.width), twipsToPixels(d.height)};
+}
+
+// The top-level widget: turns Qt's paint and close into the window's events.
+class FormWidget final : public QWidget {
+public:
+    std::function<void()> painted;
+    std::function<void()> userClose;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QWidget::paintEvent(event);
+        // Queued so that a handler that hides the window does not do it in the
+        // middle of Qt's own painting.
+        if (painted)
+            QTimer::singleShot(0, this, painted);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        // The logic decides; a close that goes ahead ends the program itself.
+        event->ignore();
+        if (userClose)
+            userClose();
+    }
+};
+
+// The logo: a click on it is the picture box's Click.
+class PictureBox final : public QLabel {
+public:
+    std::function<void()> clicked;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QLabel::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked)
+            clicked();
+    }
+};
+
+// A click never grays a box: only a stored value can. A grayed box becomes checked.
+class OptionCheckBox final : public QCheckBox {
+protected:
+    void nextCheckState() override {
+        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+};
+
+// Runs a function for the events of another object.
+class EventHook final : public QObject {
+public:
+    EventHook(QObject* parent, std::function<bool(QEvent*)> hook)
+        : QObject(parent), m_hook(std::move(hook)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return m_hook(event); }
+
+private:
+    std::function<bool(QEvent*)> m_hook;
+};
+
+Qt::CheckState toCheckState(std::int16_t value) {
+    switch (value) {
+    case CheckBox::Checked:
+        return Qt::Checked;
+    case CheckBox::Grayed:
+        return Qt::PartiallyChecked;
+    default:
+        return Qt::Unchecked;
+    }
+}
+
+std::int16_t toCheckValue(Qt::CheckState state) {
+    switch (state) {
+    case Qt::Checked:
+        return CheckBox::Checked;
+    case Qt::PartiallyChecked:
+        return CheckBox::Grayed;
+    default:
+        return CheckBox::Unchecked;
+    }
+}
+
+class QtTimer final : public Timer {
+public:
+    explicit QtTimer(QObject* parent) : m_timer(new QTimer(parent)) {
+        m_timer->setObjectName(QStringLiteral("Timer1"));
+        m_timer->setInterval(Timer1Interval);
+    }
+    int interval() const override { return m_timer->interval(); }
+    bool enabled() const override { return m_timer->isActive(); }
+    void setEnabled(bool enabled) override {
+        if (enabled)
+            m_timer->start();
+        else
+            m_timer->stop();
+    }
+    QTimer* qtimer() const { return m_timer; }
+
+private:
+    QTimer* m_timer;
+};
+
+// Keeps a list widget and its model in step. The model is the truth; the
+// widget's own changes of selection are only accepted from the user.
+class ListView final : public ListBox::Observer {
+public:
+    ListView(QListWidget* widget, ListBox& model) : m_widget(widget), m_model(model) {
+        for (std::int16_t i = 0; i < model.count(); ++i)
+            m_widget->addItem(QString::fromStdString(model.text(i)));
+        showSelection(model.selected());
+        QObject::connect(m_widget, &QListWidget::itemSelectionChanged, m_widget, [this] { userSelected(); });
+        m_model.setObserver(this);
+    }
+    ListView(const ListView&) = delete;
+    ListView& operator=(const ListView&) = delete;
+
+    void appended(const std::string& text) override {
+        const QSignalBlocker blocker(m_widget);
+        m_widget->addItem(QString::fromStdString(text));
+    }
+    void removed(std::int16_t position) override {
+        {
+            const QSignalBlocker blocker(m_widget);
+            delete m_widget->takeItem(position);
+        }
+        // Qt moves its selection on its own when the selected row goes; the
+        // model's rule decides instead.
+        showSelection(m_model.selected());
+    }
+    void selectionChanged(std::int16_t position) override { showSelection(position); }
+
+private:
+    void showSelection(std::int16_t position) {
+        const QSignalBlocker blocker(m_widget);
+        if (position == ListBox::NoSelection) {
+            m_widget->selectionModel()->clearSelection();
+            m_widget->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+        } else {
+            m_widget->setCurrentRow(position, QItemSelectionModel::ClearAndSelect);
+        }
+    }
+    void userSelected() {
+        const QList<QListWidgetItem*> items = m_widget->selectedItems();
+        const int row = items.isEmpty() ? -1 : m_widget->row(items.front());
+        m_model.setSelected(static_cast<std::int16_t>(row));
+    }
+
+    QListWidget* m_widget;
+    ListBox& m_model;
+};
+
+} // namespace
+
+struct QtMainWindow::Impl {
+    QtMainWindow& self;
+    FormWidget* form = nullptr; // owned by Impl (top level)
+    std::map<std::string, QWidget*, std::less<>> controls;
+    std::map<std::string, Caption*, std::less<>> menuCaptions;
+    std::vector<std::unique_ptr<ListView>> lists;
+    std::unique_ptr<QtTimer> timer;
+    FormEvents* events = nullptr;
+    Icon icon = Icon::Enabled;
+    WindowHandle handle = 0;
+    bool ended = false;
+    WindowProc proc;
+
+    explicit Impl(QtMainWindow& owner) : self(owner) {}
+    ~Impl() { delete form; }
+
+    template <typename F> void deliver(F&& handler) {
+        if (events && !ended)
+            std::forward<F>(handler)(*events);
+    }
+
+    void build();
+    QWidget* makeControl(const ControlDesign& d, QWidget* container);
+    QString focusedControlName() const;
+};
+
+QWidget* QtMainWindow::Impl::makeControl(const ControlDesign& d, QWidget* container) {
+    QWidget* w = nullptr;
+    switch (d.kind) {
+    case ControlKind::PictureBox: {
+        auto* picture = new PictureBox;
+        picture->setPixmap(tavroLogo());
+        picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        picture->setCursor(Qt::PointingHandCursor);
+        picture->setFocusPolicy(Qt::TabFocus);
+        picture->clicked = [this, name = std::string(d.name)] {
+            deliver([&](FormEvents& e) { e.Click(name); });
+        };
+        w = picture;
+        break;
+    }
+    case ControlKind::CommandButton: {
+        auto* button = new QPushButton(qs(d.caption));
+        button->setAutoDefault(false);
+        QObject::connect(button, &QPushButton::clicked, form, [this, name = std::string(d.name)] {
+            deliver([&](FormEvents& e) { e.Click(name); });
+        });
+        w = button;
+        break;
+    }
+    case ControlKind::Frame:
+        w = new QGroupBox(qs(d.caption));
+        w->setFocusPolicy(Qt::NoFocus);
+        break;
+    case ControlKind::CheckBox: {
+        auto* box = new OptionCheckBox;
+        box->setText(qs(d.caption));
+        w = box;
+        break;
+    }
+    case ControlKind::HyperLink: {
+        const QString address = QStringLiteral(TAVRO_WEB_SITE) + qs(d.hyperlinkPath);
+        auto* link = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:#%2;\">%3</a>")
+                                    .arg(address.toHtmlEscaped())
+                                    .arg(LinkColorRgb, 6, 16, QLatin1Char('0'))
+                                    .arg(qs(d.caption).toHtmlEscaped()));
+        link->setTextFormat(Qt::RichText);
+        link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        link->setOpenExternalLinks(false);
+        QObject::connect(link, &QLabel::linkActivated, link,
+                         [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+        link->setFont(fittedFont(qs(d.caption), twipsToPixels(d.width)));
+        link->setCursor(Qt::PointingHandCursor);
+        w = link;
+        break;
+    }
+    case ControlKind::ListBox: {
+        auto* list = new QListWidget;
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSortingEnabled(false);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A double-click anywhere in the box is the box's DblClick, as the
+        // selection stands after the first click.
+        list->viewport()->installEventFilter(
+            new EventHook(list, [this, name = std::string(d.name)](QEvent* ev) {
+                if (ev->type() == QEvent::MouseButtonDblClick)
+                    deliver([&](FormEvents& e) { e.DblClick(name); });
+                return false;
+            }));
+        w = list;
+        break;
+    }
+    case ControlKind::Image: {
+        auto* image = new QLabel;
+        image->setPixmap(facePicture(d.name == "imgDisabled"));
+        w = image;
+        break;
+    }
+    case ControlKind::Timer:
+    case ControlKind::Inet:
+        return nullptr;
+    }
+    w->setObjectName(qs(d.name));
+    w->setParent(container);
+    w->setGeometry(pixelRect(d));
+    if (!d.toolTip.empty())
+        w->setToolTip(qs(d.toolTip));
+    w->setVisible(d.visible);
+    return w;
+}
+
+void QtMainWindow::Impl::build() {
+    // The message boxes and the menu share the window's face; a style sheet would
+    // otherwise put the frames back on the application's font.
+    QApplication::setFont(designFont());
+    form = new FormWidget;
+    form->setObjectName(QStringLiteral("Quellit"));
+    form->setWindowTitle(qs(AppTitle));
+    form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    form->setFixedSize(twipsToPixels(ClientWidthTwips), twipsToPixels(ClientHeightTwips));
+    // Every control of the design uses the same small sans-serif face.
+    form->setFont(designFont());
+    form->setStyleSheet(QString::fromLatin1(FrameStyle));
+    form->setWindowIcon(iconFor(icon));
+    form->painted = [this] { deliver([](FormEvents& e) { e.Form_Paint(); }); };
+    form->userClose = [this] { self.close(CloseReason::User); };
+
+    // The design lists containers before what they contain, and the later
+    // control is drawn over the earlier one, as the links and the blocked list
+    // drawn over their frames need.
+    for (const ControlDesign& d : controlDesigns()) {
+        QWidget* container = form;
+        if (!d.container.empty())
+            container = controls.at(std::string(d.container));
+        if (QWidget* w = makeControl(d, container))
+            controls.emplace(std::string(d.name), w);
+    }
+
+    std::vector<const ControlDesign*> order;
+    for (const ControlDesign& d : controlDesigns())
+        if (d.tabIndex >= 0)
+            order.push_back(&d);
+    std::ranges::sort(order, {}, &ControlDesign::tabIndex);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(controls.at(std::string(order[i - 1]->name)),
+                             controls.at(std::string(order[i]->name)));
+
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), form);
+    help->setContext(Qt::WindowShortcut);
+    QObject::connect(help, &QShortcut::activated, form, [this] {
+        const std::string name = focusedControlName().toStdString();
+        deliver([&](FormEvents& e) { e.HelpKey(name); });
+    });
+
+    timer = std::make_unique<QtTimer>(form);
+    QObject::connect(timer->qtimer(), &QTimer::timeout, form,
+                     [this] { deliver([](FormEvents& e) { e.Timer1_Timer(); }); });
+    timer->setEnabled(true);
+
+    // Any stable number will do; the native window id is one when there is a native window.
+    handle = static_cast<WindowHandle>(form->winId() & 0x7fffffffU);
+    if (handle == 0)
+        handle = 1;
+
+    // The window's own procedure ends every chain and answers nothing.
+    proc = [](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) { return std::intptr_t{0}; };
+}
+
+QString QtMainWindow::Impl::focusedControlName() const {
+    for (QWidget* w = QApplication::focusWidget(); w && w != form; w = w->parentWidget()) {
+        if (controls.contains(w->objectName().toStdString()))
+            return w->objectName();
+    }
+    return {};
+}
+
+QtMainWindow::QtMainWindow() : m(std::make_unique<Impl>(*this)) {
+    m->build();
+}
+
+// The models are the logic's and may already be gone: they are left alone.
+QtMainWindow::~QtMainWindow() = default;
+
+WindowHandle QtMainWindow::hWnd() const {
+    return m->handle;
+}
+
+std::string QtMainWindow::caption() const {
+    return m->form->windowTitle().toStdString();
+}
+
+void QtMainWindow::setCaption(const std::string& caption) {
+    m->form->setWindowTitle(QString::fromStdString(caption));
+}
+
+Icon QtMainWindow::icon() const {
+    return m->icon;
+}
+
+void QtMainWindow::setIcon(Icon icon) {
+    m->icon = icon;
+    m->form->setWindowIcon(iconFor(icon));
+}
+
+void QtMainWindow::show() {
+    m->form->show();
+    m->form->raise();
+    m->form->activateWindow();
+}
+
+void QtMainWindow::hide() {
+    m->form->hide();
+}
+
+bool QtMainWindow::visible() const {
+    return m->form->isVisible();
+}
+
+void QtMainWindow::close(CloseReason reason) {
+    if (m->ended || !m->events)
+        return;
+    std::int16_t cancel = 0;
+    m->events->Form_QueryUnload(cancel, static_cast<std::int16_t>(reason));
+    if (cancel != 0 || m->ended)
+        return;
+    m->events->Form_Unload(cancel);
+    if (cancel != 0 || m->ended)
+        return;
+    // The window is the program's only one: once it is gone the program ends,
+    // and no tick or click may reach the logic in between.
+    m->ended = true;
+    m->timer->setEnabled(false);
+    m->form->hide();
+    QCoreApplication::exit(0);
+}
+
+WindowProc QtMainWindow::setWindowProc(WindowProc proc) {
+    return std::exchange(m->proc, std::move(proc));
+}
+
+std::intptr_t QtMainWindow::send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (m->ended)
+        return 0;
+    // A copy: the procedure may replace itself while it runs.
+    const WindowProc proc = m->proc;
+    return proc(m->handle, message, wParam, lParam);
+}
+
+void QtMainWindow::popupMenu(const std::vector<std::string>& items, const std::string& defaultItem) {
+    QMenu menu;
+    menu.setObjectName(QStringLiteral("mnuTrayIconPopup"));
+    menu.setFont(m->form->font());
+    for (const std::string& item : items) {
+        const MenuDesign* design = findMenu(item);
+        // Hidden items of the design never show, whoever asks for them.
+        if (!design || !design->visible)
+            continue;
+        if (design->caption == "-") {
+            menu.addSeparator()->setObjectName(qs(design->name));
+            continue;
+        }
+        const auto caption = m->menuCaptions.find(item);
+        const QString text = caption != m->menuCaptions.end()
+                                 ? QString::fromStdString(caption->second->text())
+                                 : qs(design->caption);
+        QAction* action = menu.addAction(text);
+        action->setObjectName(qs(design->name));
+        if (item == defaultItem) {
+            menu.setDefaultAction(action);
+            QFont bold = menu.font();
+            bold.setBold(true);
+            action->setFont(bold);
+        }
+    }
+    QAction* chosen = menu.exec(QCursor::pos());
+    if (chosen) {
+        const std::string name = chosen->objectName().toStdString();
+        m->deliver([&](FormEvents& e) { e.Click(name); });
+    }
+}
+
+void QtMainWindow::setEvents(FormEvents* events) {
+    m->events = events;
+}
+
+void QtMainWindow::bindList(std::string_view name, ListBox& model) {
+    auto* list = qobject_cast<QListWidget*>(control(name));
+    if (!list)
+        return;
+    m->lists.push_back(std::make_unique<ListView>(list, model));
+}
+
+void QtMainWindow::bindCheckBox(std::string_view name, CheckBox& model) {
+    auto* box = qobject_cast<QCheckBox*>(control(name));
+    if (!box)
+        return;
+    box->setCheckState(toCheckState(model.value()));
+    model.setObserver([box](std::int16_t value) {
+        const QSignalBlocker blocker(box);
+        box->setCheckState(toCheckState(value));
+    });
+    QObject::connect(box, &QCheckBox::clicked, box, [this, box, &model, n = std::string(name)] {
+        model.setValue(toCheckValue(box->checkState()));
+        m->deliver([&](FormEvents& e) { e.Click(n); });
+    });
+}
+
+void QtMainWindow::bindCaption(std::string_view name, Caption& model) {
+    if (auto* button = qobject_cast<QPushButton*>(control(name))) {
+        button->setText(QString::fromStdString(model.text()));
+        model.setObserver(
+            [button](const std::string& text) { button->setText(QString::fromStdString(text)); });
+    } else if (findMenu(name)) {
+        m->menuCaptions.insert_or_assign(std::string(name), &model);
+    }
+}
+
+bool QtMainWindow::ended() const {
+    return m->ended;
+}
+
+Timer& QtMainWindow::timer1() {
+    return *m->timer;
+}
+
+QWidget* QtMainWindow::widget() const {
+    return m->form;
+}
+
+QWidget* QtMainWindow::control(std::string_view name) const {
+    const auto it = m->controls.find(name);
+    return it == m->controls.end() ? nullptr : it->second;
+}
+
+} // namespace tavro::qt

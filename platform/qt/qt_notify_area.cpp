@@ -1,0 +1,72 @@
+#include "platform/qt/qt_notify_area.h"
+
+#include "platform/qt/pictures.h"
+
+#include <QWidget>
+
+namespace tavro::qt {
+
+QtNotifyArea::QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost)
+    : m_window(window), m_trayHost(std::move(trayHost)) {
+    if (!m_trayHost)
+        m_trayHost = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+}
+
+QtNotifyArea::~QtNotifyArea() = default;
+
+void QtNotifyArea::apply(const NotifyIconData& data) {
+    if (data.uFlags & NIF_ICON)
+        m_icon->setIcon(iconFor(data.hIcon));
+    if (data.uFlags & NIF_TIP)
+        m_icon->setToolTip(QString::fromStdString(data.szTip));
+    if (data.uFlags & NIF_MESSAGE)
+        m_callbackMessage = data.uCallbackMessage;
+}
+
+bool QtNotifyArea::Shell_NotifyIcon(std::uint32_t message, const NotifyIconData& data) {
+    // The icon belongs to one window; a record for another window changes nothing.
+    if (data.hWnd != m_window.hWnd())
+        return false;
+    switch (message) {
+    case NIM_ADD:
+        if (m_icon || !m_trayHost())
+            return false;
+        m_icon = std::make_unique<QSystemTrayIcon>();
+        m_id = data.uID;
+        m_callbackMessage = 0;
+        apply(data);
+        QObject::connect(m_icon.get(), &QSystemTrayIcon::activated, m_window.widget(),
+                         [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
+        m_icon->show();
+        return true;
+    case NIM_MODIFY:
+        if (!m_icon || data.uID != m_id)
+            return false;
+        apply(data);
+        return true;
+    case NIM_DELETE:
+        if (!m_icon || data.uID != m_id)
+            return false;
+        m_icon->hide();
+        // The delete may come from a handler run by the icon's own signal.
+        m_icon.release()->deleteLater();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void QtNotifyArea::activated(QSystemTrayIcon::ActivationReason reason) {
+    if (!m_icon || m_callbackMessage == 0)
+        return;
+    std::intptr_t mouse = 0;
+    if (reason == QSystemTrayIcon::Context)
+        mouse = WM_RBUTTONUP;
+    else if (reason == QSystemTrayIcon::DoubleClick)
+        mouse = WM_LBUTTONDBLCLK;
+    else
+        return;
+    m_window.send(m_callbackMessage, m_id, mouse);
+}
+
+} // namespace tavro::qt

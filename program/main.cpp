@@ -1,0 +1,68 @@
+// Picks the adapters, builds the main window and runs the program.
+#include "app/design.h"
+#include "app/form_events.h"
+#include "app/quellit.h"
+#include "platform/none/none_services.h"
+#include "platform/platform.h"
+#include "platform/qt/qt_notify_area.h"
+#include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_toolkit.h"
+#include "platform/qt/termination_signals.h"
+
+#include <QApplication>
+#include <QString>
+
+namespace {
+
+// Shows the logic's control models in the window and takes the user's changes back.
+void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
+    window.bindList("lstWhiteList", form.lstWhiteList);
+    window.bindList("lstBlockedUrls", form.lstBlockedUrls);
+    window.bindCheckBox("chkBeep", form.chkBeep);
+    window.bindCheckBox("chkHideOnStart", form.chkHideOnStart);
+    window.bindCheckBox("chkMenubar", form.chkMenubar);
+    window.bindCaption("cmd_Enable", form.cmd_Enable);
+    window.bindCaption("mnuEnable", form.mnuEnable);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(
+        QString::fromUtf8(tavro::AppTitle.data(), qsizetype(tavro::AppTitle.size())));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(tavro::VersionMajor)
+                                            .arg(tavro::VersionMinor)
+                                            .arg(tavro::VersionRevision));
+    // Hiding the window or closing a message box while hidden must not end the
+    // program; only the window's unload does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    tavro::qt::QtToolkit toolkit;
+    tavro::qt::QtSettingsStore settings;
+    tavro::qt::QtNotifyArea notifyArea(toolkit.window());
+    tavro::none::NoBrowserAutomation browser;
+    tavro::none::NoKeyState keys;
+    tavro::none::NoTone tone;
+    tavro::none::NoHelpViewer helpViewer;
+    tavro::none::NoHttpFetch http;
+    tavro::none::NoFiles files;
+
+    tavro::Platform platform{toolkit, browser, keys, tone, settings, notifyArea, helpViewer, http, files};
+    tavro::Quellit form(platform);
+    tavro::QuellitEvents events(form);
+
+    tavro::qt::QtMainWindow& window = toolkit.window();
+    bindControls(window, form);
+    window.setEvents(&events);
+    // A termination request is the close the task manager would make.
+    tavro::qt::TerminationSignals terminationSignals(
+        [&window](int) { window.close(tavro::CloseReason::TaskManager); });
+
+    events.Form_Load();
+    if (window.ended())
+        return 0;
+    window.show();
+    return QApplication::exec();
+}
