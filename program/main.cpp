@@ -4,6 +4,7 @@
 #include "app/quellit.h"
 #include "platform/none/none_services.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_files.h"
 #include "platform/qt/qt_notify_area.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
@@ -47,7 +48,7 @@ int main(int argc, char* argv[]) {
     tavro::none::NoTone tone;
     tavro::none::NoHelpViewer helpViewer;
     tavro::none::NoHttpFetch http;
-    tavro::none::NoFiles files;
+    tavro::PosixFiles files;
 
     tavro::Platform platform{toolkit, browser, keys, tone, settings, notifyArea, helpViewer, http, files};
     tavro::Quellit form(platform);
