@@ -2,19 +2,23 @@
 """End to end: the real program, under a private X server, edits "Whitelst.txt".
 
 Starts a copy of the program in a fresh folder beside a hand-written file (LF
-line ends, two names on one line), removes an allowed domain by double-click
-and Yes (and, when a browser is given, first blocks a pop-up, allows its
-domain by double-click and Yes), then ends the program with "Exit Program" and
-checks the file: the edited list, one name a line, CR LF line ends.
+line ends, two names on one line) and removes an allowed domain by
+double-click and Yes. With --browser, a headless Chromium first opens a pop-up
+from a loopback page; the program blocks it, and its domain is allowed by
+double-click and Yes. "Exit Program" then ends the program, and the file must
+hold the edited list, one name a line, CR LF line ends.
 
-usage: e2e_allowed_domains.py PROGRAM [SCREENSHOT_FOLDER]
+usage: e2e_allowed_domains.py [--browser CHROMIUM] PROGRAM [SCREENSHOT_FOLDER]
 It runs itself again under xvfb-run -a, on an X server of its own.
 """
+import argparse
+import http.server
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 TITLE = "Tavro Popup Blocker"
@@ -26,8 +30,10 @@ def px(twips):
 
 
 # Window-relative points, from the window's design (twips): the first entry of
-# lstWhiteList (inside Frame4 at 120, 3600; the list at 120, 240 in it) and
-# the middle of the "Exit Program" button (4080, 480, 1335 x 255).
+# lstBlockedUrls (240, 2160), the first entry of lstWhiteList (inside Frame4 at
+# 120, 3600; the list at 120, 240 in it) and the middle of the "Exit Program"
+# button (4080, 480, 1335 x 255).
+FIRST_BLOCKED = (px(240) + 30, px(2160) + 7)
 FIRST_ALLOWED = (px(120 + 120) + 30, px(3600 + 240) + 7)
 EXIT_BUTTON = (px(4080 + 1335 // 2), px(480 + 255 // 2))
 
@@ -37,11 +43,15 @@ def xdotool(*args, timeout=20):
                           timeout=timeout).stdout.split()
 
 
+def visible_windows(name_pattern):
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
+                          capture_output=True, text=True).stdout.split()
+
+
 def wait_for_window(name_pattern, timeout=20):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
-                               capture_output=True, text=True).stdout.split()
+        found = visible_windows(name_pattern)
         if found:
             return found[-1]
         time.sleep(0.2)
@@ -51,10 +61,7 @@ def wait_for_window(name_pattern, timeout=20):
 def wait_gone(window, timeout=10):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        r = subprocess.run(["xdotool", "getwindowname", window], capture_output=True)
-        visible = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{TITLE}$"],
-                                 capture_output=True, text=True).stdout.split()
-        if r.returncode != 0 or window not in visible:
+        if window not in visible_windows(f"^{TITLE}$"):
             return
         time.sleep(0.2)
     raise AssertionError("the question stayed open")
@@ -71,8 +78,7 @@ def double_click(window, point):
     xdotool("click", "--repeat", "2", "--delay", "80", "1")
 
 
-def answer_yes(shots, shot_name):
-    box = wait_for_window(f"^{TITLE}$")
+def answer_yes(box, shots, shot_name):
     time.sleep(0.3)
     screenshot(shots, shot_name)
     # Yes is the default button, so Return answers Yes.
@@ -81,73 +87,151 @@ def answer_yes(shots, shot_name):
     wait_gone(box)
 
 
+class Pages(http.server.BaseHTTPRequestHandler):
+    """The opener page opens a pop-up window from another loopback name as it loads."""
+
+    def do_GET(self):
+        port = self.server.server_address[1]
+        if self.path.startswith("/opener.html"):
+            body = ("<!doctype html><title>opener</title><script>window.open("
+                    f"'http://ads.localhost:{port}/ad.html', 'ad', 'width=320,height=240');"
+                    "</script>opener").encode()
+        else:
+            body = b"<!doctype html><title>ad</title>ad"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def start_browser(chromium, profile, url):
+    """Headless Chromium in the profile where the program looks for its debugging port."""
+    os.makedirs(profile, exist_ok=True)
+    args = [chromium, f"--user-data-dir={profile}", "--remote-debugging-port=0",
+            "--remote-debugging-address=127.0.0.1", "--no-first-run", "--no-default-browser-check",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+            "--disable-default-apps", "--disable-extensions", "--disable-dev-shm-usage",
+            "--password-store=basic", "--disable-popup-blocking", "--headless"]
+    if os.geteuid() == 0:
+        args.append("--no-sandbox")
+    browser = subprocess.Popen([*args, url], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    port_file = os.path.join(profile, "DevToolsActivePort")
+    deadline = time.monotonic() + 30
+    while not os.path.exists(port_file):
+        if browser.poll() is not None or time.monotonic() > deadline:
+            browser.kill()
+            raise AssertionError("chromium did not open its debugging port")
+        time.sleep(0.1)
+    return browser
+
+
+def allow_blocked_domain(window, shots):
+    """Double-clicks the first blocked domain until the scan has listed one and the question shows."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        double_click(window, FIRST_BLOCKED)
+        time.sleep(0.5)
+        boxes = visible_windows(f"^{TITLE}$")
+        if boxes:
+            answer_yes(boxes[-1], shots, "2-add-question.png")
+            return
+        time.sleep(0.5)
+    screenshot(shots, "2-nothing-blocked.png")
+    raise AssertionError("no pop-up was blocked within 30 s")
+
+
+def run(args, tmp):
+    folder = os.path.join(tmp, "program")
+    os.makedirs(folder)
+    # A copy, not a link: the program looks for the file beside its real path.
+    copy = os.path.join(folder, os.path.basename(args.program))
+    shutil.copy2(args.program, copy)
+    whitelist = os.path.join(folder, "Whitelst.txt")
+    with open(whitelist, "wb") as f:
+        f.write(b"a.example\nb.example, c.example\nb.example")
+    expected = b"b.example\r\nc.example\r\n"
+
+    runtime = os.path.join(tmp, "runtime")
+    os.makedirs(runtime, mode=0o700)
+    env = dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=os.path.join(tmp, "config"),
+               XDG_DATA_HOME=os.path.join(tmp, "data"), XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="xcb")
+    # Qt keeps some memory to the end of the process on purpose.
+    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+
+    server = browser = proc = None
+    try:
+        if args.browser:
+            server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Pages)
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            port = server.server_address[1]
+            browser = start_browser(args.browser, os.path.join(tmp, "data", "tavro-popup-blocker", "browser"),
+                                    f"http://127.0.0.1:{port}/opener.html")
+            expected += f"ads.localhost:{port}\r\n".encode()
+
+        proc = subprocess.Popen([copy], cwd=tmp, env=env)
+        window = wait_for_window(f"^{TITLE} Version")
+        time.sleep(0.5)
+        screenshot(args.shots, "1-started.png")
+
+        if args.browser:
+            allow_blocked_domain(window, args.shots)
+            time.sleep(0.3)
+            screenshot(args.shots, "3-allowed.png")
+
+        double_click(window, FIRST_ALLOWED)
+        answer_yes(wait_for_window(f"^{TITLE}$"), args.shots, "4-remove-question.png")
+        time.sleep(0.3)
+        screenshot(args.shots, "5-removed.png")
+
+        # The removal left no entry selected, so a double-click below the
+        # entries asks nothing.
+        double_click(window, (FIRST_ALLOWED[0], FIRST_ALLOWED[1] + 50))
+        time.sleep(1.0)
+        if visible_windows(f"^{TITLE}$"):
+            screenshot(args.shots, "6-unexpected-question.png")
+            raise AssertionError("a double-click with no entry selected asked a question")
+
+        xdotool("mousemove", "--window", window, str(EXIT_BUTTON[0]), str(EXIT_BUTTON[1]))
+        xdotool("click", "1")
+        status = proc.wait(timeout=20)
+    finally:
+        for p in (proc, browser):
+            if p is not None and p.poll() is None:
+                p.kill()
+                p.wait()
+        if server is not None:
+            server.shutdown()
+
+    with open(whitelist, "rb") as f:
+        saved = f.read()
+    if status != 0 or saved != expected:
+        print(f"exit status {status}; file {saved!r}, expected {expected!r}", file=sys.stderr)
+        return 1
+    print(f"ok: file holds {saved!r}")
+    return 0
+
+
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__, file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--browser", help="Chromium to block a pop-up in")
+    parser.add_argument("program")
+    parser.add_argument("shots", nargs="?", help="folder for screenshots")
+    args = parser.parse_args()
     # Always a private X server, never the desktop the tests were started from.
     if os.environ.get("TAVRO_E2E_XVFB") != "1":
         os.environ["TAVRO_E2E_XVFB"] = "1"
         os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, *sys.argv])
 
-    program = os.path.abspath(sys.argv[1])
-    shots = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
-    if shots:
-        os.makedirs(shots, exist_ok=True)
-
+    args.program = os.path.abspath(args.program)
+    if args.shots:
+        args.shots = os.path.abspath(args.shots)
+        os.makedirs(args.shots, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="tavro-e2e-") as tmp:
-        folder = os.path.join(tmp, "program")
-        os.makedirs(folder)
-        # A copy, not a link: the program looks for the file beside its real path.
-        copy = os.path.join(folder, os.path.basename(program))
-        shutil.copy2(program, copy)
-        whitelist = os.path.join(folder, "Whitelst.txt")
-        with open(whitelist, "wb") as f:
-            f.write(b"a.example\nb.example, c.example\nb.example")
-
-        runtime = os.path.join(tmp, "runtime")
-        os.makedirs(runtime, mode=0o700)
-        env = dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=os.path.join(tmp, "config"),
-                   XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="xcb")
-        # Qt keeps some memory to the end of the process on purpose.
-        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
-        proc = subprocess.Popen([copy], cwd=tmp, env=env)
-        try:
-            window = wait_for_window(f"^{TITLE} Version")
-            time.sleep(0.5)
-            screenshot(shots, "1-started.png")
-
-            double_click(window, FIRST_ALLOWED)
-            answer_yes(shots, "2-remove-question.png")
-            time.sleep(0.3)
-            screenshot(shots, "3-removed.png")
-
-            # The removal left no entry selected, so a double-click below the
-            # entries asks nothing.
-            double_click(window, (FIRST_ALLOWED[0], FIRST_ALLOWED[1] + 50))
-            time.sleep(1.0)
-            asked = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{TITLE}$"],
-                                   capture_output=True, text=True).stdout.split()
-            screenshot(shots, "4-below-entries.png")
-            if asked:
-                raise AssertionError("a double-click with no entry selected asked a question")
-
-            xdotool("mousemove", "--window", window, str(EXIT_BUTTON[0]), str(EXIT_BUTTON[1]))
-            xdotool("click", "1")
-            status = proc.wait(timeout=20)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-
-        with open(whitelist, "rb") as f:
-            saved = f.read()
-        expected = b"b.example\r\nc.example\r\n"
-        if status != 0 or saved != expected:
-            print(f"exit status {status}; file {saved!r}, expected {expected!r}", file=sys.stderr)
-            return 1
-        print(f"ok: file holds {saved!r}")
-        return 0
+        return run(args, tmp)
 
 
 if __name__ == "__main__":
