@@ -9,7 +9,7 @@ double-click and Yes. "Exit Program" then ends the program, and the file must
 hold the edited list, one name a line, CR LF line ends.
 
 usage: e2e_allowed_domains.py [--browser CHROMIUM] PROGRAM [SCREENSHOT_FOLDER]
-It runs itself again under xvfb-run -a, on an X server of its own.
+It starts an X server of its own (Xvfb), never using the desktop's.
 """
 import argparse
 import http.server
@@ -144,6 +144,21 @@ def allow_blocked_domain(window, shots):
     raise AssertionError("no pop-up was blocked within 30 s")
 
 
+def start_x_server():
+    """Xvfb on a display it picks itself, so that tests running side by side never race for one."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        display = f.readline().strip()
+    if not display:
+        xvfb.kill()
+        raise AssertionError("Xvfb did not start")
+    os.environ["DISPLAY"] = ":" + display
+    return xvfb
+
+
 def run(args, tmp):
     folder = os.path.join(tmp, "program")
     os.makedirs(folder)
@@ -221,17 +236,17 @@ def main():
     parser.add_argument("program")
     parser.add_argument("shots", nargs="?", help="folder for screenshots")
     args = parser.parse_args()
-    # Always a private X server, never the desktop the tests were started from.
-    if os.environ.get("TAVRO_E2E_XVFB") != "1":
-        os.environ["TAVRO_E2E_XVFB"] = "1"
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, *sys.argv])
-
     args.program = os.path.abspath(args.program)
     if args.shots:
         args.shots = os.path.abspath(args.shots)
         os.makedirs(args.shots, exist_ok=True)
-    with tempfile.TemporaryDirectory(prefix="tavro-e2e-") as tmp:
-        return run(args, tmp)
+    xvfb = start_x_server()
+    try:
+        with tempfile.TemporaryDirectory(prefix="tavro-e2e-") as tmp:
+            return run(args, tmp)
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
 
 
 if __name__ == "__main__":
