@@ -2,6 +2,7 @@
 #include "app/design.h"
 #include "app/form_events.h"
 #include "app/quellit.h"
+#include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/none/none_services.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
@@ -46,7 +47,7 @@ int main(int argc, char* argv[]) {
     tavro::none::NoBrowserAutomation browser;
     tavro::none::NoKeyState keys;
     tavro::none::NoTone tone;
-    tavro::none::NoHelpViewer helpViewer;
+    tavro::LocalSocketHelpViewer helpViewer;
     tavro::none::NoHttpFetch http;
     tavro::PosixFiles files;
 
