@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -359,9 +360,10 @@ void QtMainWindow::Impl::build() {
             controls.emplace(std::string(d.name), w);
     }
 
+    // Qt chains only widgets that take the focus, so the frames drop out.
     std::vector<const ControlDesign*> order;
     for (const ControlDesign& d : controlDesigns())
-        if (d.tabIndex >= 0)
+        if (d.tabIndex >= 0 && controls.at(std::string(d.name))->focusPolicy() != Qt::NoFocus)
             order.push_back(&d);
     std::ranges::sort(order, {}, &ControlDesign::tabIndex);
     for (std::size_t i = 1; i < order.size(); ++i)
@@ -454,7 +456,10 @@ void QtMainWindow::close(CloseReason reason) {
     m->ended = true;
     m->timer->setEnabled(false);
     m->form->hide();
-    QCoreApplication::exit(0);
+    // Only a running event loop can be told to end; before it runs (start-up)
+    // or after it has ended (the session's end) the caller sees ended().
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 WindowProc QtMainWindow::setWindowProc(WindowProc proc) {
