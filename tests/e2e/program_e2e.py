@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""End to end: the real program on a private X server, one case per run.
+
+Cases:
+  caption          the window's caption reads exactly "Tavro Popup Blocker Version 2.7"
+  second-instance  a second start ends at once with status 0 and leaves the first running
+  sigterm-saves    SIGTERM runs the unload: the three options (one changed by a click) land in the .conf file
+  bad-setting      a stored option made of letters shows an error box; the program then ends
+                   with a non-zero status and the settings file is unchanged
+
+usage: program_e2e.py CASE PROGRAM [SCREENSHOT]
+Each run starts an X server of its own (Xvfb) and gives the program a fresh
+HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+TITLE = "Tavro Popup Blocker"
+CAPTION = "Tavro Popup Blocker Version 2.7"
+TWIPS_PER_PIXEL = 15
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def px(twips):
+    return (twips + TWIPS_PER_PIXEL // 2) // TWIPS_PER_PIXEL
+
+
+# The box of chkHideOnStart: Frame1 at (120, 840), the box at (240, 480) in it.
+HIDE_ON_START = (px(120 + 240) + 6, px(840 + 480) + 6)
+
+
+def start_x_server():
+    """Xvfb on a display it picks itself, so that tests running side by side never race for one."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        display = f.readline().strip()
+    if not display:
+        xvfb.kill()
+        raise AssertionError("Xvfb did not start")
+    os.environ["DISPLAY"] = ":" + display
+    return xvfb
+
+
+def window_names():
+    """Every visible top-level window id with its name."""
+    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
+                         capture_output=True, text=True).stdout.split()
+    names = {}
+    for wid in ids:
+        name = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True, text=True).stdout
+        names[wid] = name.rstrip("\n")
+    return names
+
+
+def wait_for(condition, what, timeout=20):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = condition()
+        if found:
+            return found
+        time.sleep(0.2)
+    raise AssertionError(f"{what} within {timeout} s")
+
+
+def windows_named(name):
+    return [wid for wid, n in window_names().items() if n == name]
+
+
+class Program:
+    """A copy of the program in a fresh folder with a fresh user."""
+
+    def __init__(self, source, tmp):
+        self.tmp = tmp
+        self.folder = os.path.join(tmp, "program")
+        os.makedirs(self.folder, exist_ok=True)
+        # A copy, not a link: the program keeps its files beside its real path.
+        self.path = os.path.join(self.folder, os.path.basename(source))
+        shutil.copy2(source, self.path)
+        runtime = os.path.join(tmp, "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        self.config = os.path.join(tmp, "config")
+        os.makedirs(self.config, exist_ok=True)
+        self.conf = os.path.join(self.config, TITLE + ".conf")
+        self.env = dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=self.config, XDG_RUNTIME_DIR=runtime,
+                        XDG_DATA_HOME=os.path.join(tmp, "data"), QT_QPA_PLATFORM="xcb")
+        # Leaks that Qt's system libraries keep to the end are theirs.
+        self.env["LSAN_OPTIONS"] = f"suppressions={HERE}/../lsan.supp:print_suppressions=0"
+        self.processes = []
+
+    def start(self):
+        p = subprocess.Popen([self.path], cwd=self.tmp, env=self.env)
+        self.processes.append(p)
+        return p
+
+    def stop_all(self):
+        for p in self.processes:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+
+
+def screenshot(path):
+    if path:
+        subprocess.run(["import", "-window", "root", path], check=False, capture_output=True, timeout=20)
+
+
+def case_caption(program, shot):
+    p = program.start()
+    wait_for(lambda: windows_named(CAPTION), f"no window captioned {CAPTION!r}")
+    time.sleep(0.5)
+    screenshot(shot)
+    p.send_signal(signal.SIGTERM)
+    status = p.wait(timeout=20)
+    assert status == 0, f"exit status {status} after SIGTERM"
+
+
+def case_second_instance(program, shot):
+    first = program.start()
+    main = wait_for(lambda: windows_named(CAPTION), "the first instance showed no window")
+    started = time.monotonic()
+    second = program.start()
+    status = second.wait(timeout=20)
+    took = time.monotonic() - started
+    assert status == 0, f"the second start ended with status {status}"
+    assert took < 10, f"the second start took {took:.1f} s to end"
+    time.sleep(0.5)
+    assert first.poll() is None, "the first instance ended"
+    assert windows_named(CAPTION) == main, f"windows now {window_names()}"
+    screenshot(shot)
+    first.send_signal(signal.SIGTERM)
+    assert first.wait(timeout=20) == 0
+
+
+def case_sigterm_saves(program, shot):
+    assert not os.path.exists(program.conf)
+    p = program.start()
+    window = wait_for(lambda: windows_named(CAPTION), "no window")[0]
+    time.sleep(0.5)
+    # Check "Hide at Startup": only the unload can have written it.
+    subprocess.run(["xdotool", "mousemove", "--window", window, str(HIDE_ON_START[0]), str(HIDE_ON_START[1])],
+                   check=True)
+    subprocess.run(["xdotool", "click", "1"], check=True)
+    time.sleep(0.5)
+    screenshot(shot)
+    assert not os.path.exists(program.conf), "settings written before the unload"
+    p.send_signal(signal.SIGTERM)
+    status = p.wait(timeout=20)
+    assert status == 0, f"exit status {status} after SIGTERM"
+    with open(program.conf) as f:
+        lines = [line.strip() for line in f if line.strip()]
+    assert lines == ["[Options]", "Beep=1", "HideOnStart=1", "Menubar=0"], lines
+    assert os.path.exists(os.path.join(program.folder, "Whitelst.txt")), "the allowed list was not saved"
+
+
+def case_bad_setting(program, shot):
+    content = b"[Options]\nBeep=abc\nHideOnStart=0\nMenubar=0\n"
+    with open(program.conf, "wb") as f:
+        f.write(content)
+    before = os.stat(program.conf).st_mtime_ns
+    p = program.start()
+    box = wait_for(lambda: windows_named(TITLE), "no error box")[0]
+    time.sleep(0.5)
+    screenshot(shot)
+    assert not windows_named(CAPTION), "the window showed although start-up failed"
+    assert p.poll() is None, "the program ended before the error was dismissed"
+    subprocess.run(["xdotool", "windowfocus", "--sync", box], check=True, timeout=20)
+    subprocess.run(["xdotool", "key", "Return"], check=True)
+    status = p.wait(timeout=20)
+    assert status != 0, "a failed start ended with status 0"
+    with open(program.conf, "rb") as f:
+        assert f.read() == content, "the settings file changed"
+    assert os.stat(program.conf).st_mtime_ns == before, "the settings file was written"
+    # Start-up stopped at the options, before the allowed list.
+    assert not os.path.exists(os.path.join(program.folder, "Whitelst.txt"))
+
+
+CASES = {
+    "caption": case_caption,
+    "second-instance": case_second_instance,
+    "sigterm-saves": case_sigterm_saves,
+    "bad-setting": case_bad_setting,
+}
+
+
+def main():
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in CASES:
+        print(__doc__, file=sys.stderr)
+        return 2
+    case, source = sys.argv[1], os.path.abspath(sys.argv[2])
+    shot = os.path.abspath(sys.argv[3]) if len(sys.argv) == 4 else None
+    xvfb = start_x_server()
+    try:
+        with tempfile.TemporaryDirectory(prefix="tavro-e2e-") as tmp:
+            program = Program(source, tmp)
+            try:
+                CASES[case](program, shot)
+            finally:
+                program.stop_all()
+    except AssertionError as e:
+        print(f"{case}: {e}", file=sys.stderr)
+        return 1
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    print(f"{case}: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
