@@ -2,6 +2,7 @@
 #include "app/design.h"
 #include "app/form_events.h"
 #include "app/quellit.h"
+#include "platform/curl/curl_http_fetch.h"
 #include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/none/none_services.h"
 #include "platform/platform.h"
@@ -48,7 +49,7 @@ int main(int argc, char* argv[]) {
     tavro::none::NoKeyState keys;
     tavro::none::NoTone tone;
     tavro::LocalSocketHelpViewer helpViewer;
-    tavro::none::NoHttpFetch http;
+    tavro::CurlHttpFetch http;
     tavro::PosixFiles files;
 
     tavro::Platform platform{toolkit, browser, keys, tone, settings, notifyArea, helpViewer, http, files};
