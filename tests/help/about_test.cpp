@@ -1,4 +1,5 @@
 #include "app/design.h"
+#include "app/form_events.h"
 #include "app/quellit.h"
 #include "help/about.h"
 #include "tests/fakes/fake_platform.h"
@@ -59,6 +60,22 @@ TEST_F(About, LogoWithoutABrowserReportsAndKeepsRunning) {
     fake.browser.failNavigate = false;
     Picture1_Click(form, Site);
     EXPECT_EQ(fake.browser.opened.size(), 1u);
+}
+
+// Through the window's event boundary, where an error that escaped would end the program.
+TEST_F(About, ClicksReachTheirHandlersAndALogoFailureDoesNotEndTheProgram) {
+    QuellitEvents events(form);
+    events.Click("mnuAbout");
+    fake.browser.failNewBrowser = true;
+    EXPECT_NO_THROW(events.Click("Picture1")); // the fake toolkit's terminate throws
+    ASSERT_EQ(fake.toolkit.messages.size(), 2u);
+    EXPECT_EQ(fake.toolkit.messages[0].text, "Tavro Popup Blocker Version 2.7.0");
+    EXPECT_EQ(fake.toolkit.messages[1].icon, MessageIcon::Critical);
+
+    fake.browser.failNewBrowser = false;
+    events.Click("Picture1");
+    ASSERT_EQ(fake.browser.opened.size(), 1u);
+    EXPECT_EQ(fake.browser.opened[0].url, std::string(WebSite) + "/");
 }
 
 TEST(LinkTarget, EachLinkLabelLeadsToItsPathOnTheSite) {
