@@ -1,0 +1,93 @@
+#include "tests/cdp/browser_driver.h"
+
+#include "platform/cdp/discovery.h"
+
+#include <stdexcept>
+#include <thread>
+
+namespace tavro::testing {
+
+using namespace std::chrono_literals;
+
+BrowserDriver::BrowserDriver(const std::string& portFile) {
+    const auto endpoint = cdp::readPortFile(portFile);
+    if (!endpoint)
+        throw std::runtime_error("no DevToolsActivePort at " + portFile);
+    m_connection = cdp::Connection::open(endpoint->port, endpoint->path, 5s);
+}
+
+std::vector<TestPage> BrowserDriver::pages() {
+    const cdp::Json result =
+        m_connection->call("Target.getTargets", {{"filter", cdp::Json::array({{{"type", "page"}}})}}, 5s);
+    std::vector<TestPage> out;
+    for (const cdp::Json& info : result["targetInfos"]) {
+        if (info.value("type", "") != "page" || info.contains("subtype"))
+            continue;
+        out.push_back(TestPage{info.value("targetId", ""), info.value("url", ""), info.value("title", ""),
+                               info.value("openerId", ""), info.value("canAccessOpener", false)});
+    }
+    return out;
+}
+
+std::string BrowserDriver::open(const std::string& url, bool newWindow) {
+    const cdp::Json result =
+        m_connection->call("Target.createTarget", {{"url", url}, {"newWindow", newWindow}}, 10s);
+    return result.value("targetId", "");
+}
+
+void BrowserDriver::close(const std::string& id) {
+    try {
+        m_connection->call("Target.closeTarget", {{"targetId", id}}, 5s);
+    } catch (const std::exception&) {
+        // Already gone.
+    }
+}
+
+void BrowserDriver::reset(const std::string& keepUrl) {
+    const std::string keep = open(keepUrl);
+    for (const TestPage& page : pages()) {
+        if (page.id != keep)
+            close(page.id);
+    }
+    waitFor([&](const std::vector<TestPage>& now) { return now.size() == 1; });
+}
+
+long BrowserDriver::windowOf(const std::string& id) {
+    return m_connection->call("Browser.getWindowForTarget", {{"targetId", id}}, 5s).value("windowId", -1L);
+}
+
+bool BrowserDriver::waitFor(const std::function<bool(const std::vector<TestPage>&)>& pred,
+                            std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (pred(pages()))
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+std::vector<TestPage> BrowserDriver::matching(const std::vector<TestPage>& pages, const std::string& text) {
+    std::vector<TestPage> out;
+    for (const TestPage& page : pages) {
+        if (page.url.find(text) != std::string::npos)
+            out.push_back(page);
+    }
+    return out;
+}
+
+} // namespace tavro::testing
+
+namespace tavro::testing {
+
+std::vector<TestPage> BrowserDriver::titled(const std::vector<TestPage>& pages, const std::string& title) {
+    std::vector<TestPage> out;
+    for (const TestPage& page : pages) {
+        if (page.title == title)
+            out.push_back(page);
+    }
+    return out;
+}
+
+} // namespace tavro::testing

@@ -1,0 +1,307 @@
+// The protocol pieces of the DevTools adapter against a scripted endpoint:
+// deadlines, late answers, answers out of order, a browser that goes away,
+// and the places a browser is looked for.
+
+#include "platform/cdp/connection.h"
+#include "platform/cdp/discovery.h"
+#include "platform/cdp/page_collection.h"
+#include "platform/error.h"
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace tavro::cdp {
+namespace {
+
+using namespace std::chrono_literals;
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = net::ip::tcp;
+
+// A browser endpoint whose answers the test scripts. It serves one client at a
+// time: /json/version over HTTP, and the WebSocket at any other path.
+class ScriptedEndpoint {
+public:
+    using Reply = std::function<void(const Json&)>;
+    // Gets each request; answers through reply (or not), may sleep first.
+    // Returning false closes the connection.
+    using Script = std::function<bool(const Json& request, const Reply& reply)>;
+
+    explicit ScriptedEndpoint(Script script, std::string version = {})
+        : m_script(std::move(script)), m_version(std::move(version)),
+          m_acceptor(m_io, tcp::endpoint(net::ip::address_v4::loopback(), 0)) {
+        m_port = m_acceptor.local_endpoint().port();
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~ScriptedEndpoint() {
+        m_stop = true;
+        boost::system::error_code ignored;
+        // Wake the accept with a connection of our own.
+        tcp::socket poke(m_io);
+        poke.connect(tcp::endpoint(net::ip::address_v4::loopback(), m_port), ignored);
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_port; }
+    std::string path() const { return "/devtools/browser/test"; }
+    int connections() const { return m_connections; }
+
+private:
+    void serve() {
+        while (!m_stop) {
+            tcp::socket socket(m_io);
+            boost::system::error_code ec;
+            m_acceptor.accept(socket, ec);
+            if (ec || m_stop)
+                return;
+            ++m_connections;
+            try {
+                beast::flat_buffer buffer;
+                http::request<http::string_body> request;
+                http::read(socket, buffer, request);
+                if (!websocket::is_upgrade(request)) {
+                    http::response<http::string_body> response(http::status::ok, 11);
+                    response.body() = m_version;
+                    response.prepare_payload();
+                    http::write(socket, response);
+                    continue;
+                }
+                websocket::stream<tcp::socket> ws(std::move(socket));
+                ws.accept(request);
+                for (;;) {
+                    beast::flat_buffer message;
+                    ws.read(message);
+                    const Json parsed = Json::parse(beast::buffers_to_string(message.data()));
+                    const bool open = m_script(parsed, [&](const Json& answer) {
+                        ws.text(true);
+                        ws.write(net::buffer(answer.dump()));
+                    });
+                    if (!open)
+                        break;
+                }
+            } catch (const std::exception&) {
+                // The client went away.
+            }
+        }
+    }
+
+    Script m_script;
+    std::string m_version;
+    net::io_context m_io;
+    tcp::acceptor m_acceptor;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::thread m_thread;
+};
+
+Json answerTo(const Json& request, Json result) {
+    return {{"id", request["id"]}, {"result", std::move(result)}};
+}
+
+TEST(Connection, LateAnswerIsDroppedAndDoesNotAnswerTheNextCall) {
+    ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
+        if (request["method"] == "Slow")
+            std::this_thread::sleep_for(300ms);
+        reply(answerTo(request, {{"method", request["method"]}}));
+        return true;
+    });
+    auto c = Connection::open(endpoint.port(), endpoint.path(), 2s);
+    const auto started = Clock::now();
+    EXPECT_THROW(c->call("Slow", Json::object(), 50ms), Error);
+    EXPECT_LT(Clock::now() - started, 250ms) << "the call must give up at its deadline";
+
+    // The slow answer arrives while this call waits; it must not be taken for it.
+    EXPECT_EQ(c->call("Fast", Json::object(), 2s)["method"], "Fast");
+    EXPECT_TRUE(c->isOpen());
+}
+
+TEST(Connection, PipelinedAnswersFindTheirCallsInAnyOrder) {
+    std::vector<Json> held;
+    ScriptedEndpoint endpoint([&](const Json& request, const ScriptedEndpoint::Reply& reply) {
+        held.push_back(request);
+        if (held.size() == 3) {
+            for (auto it = held.rbegin(); it != held.rend(); ++it)
+                reply(answerTo(*it, {{"echo", (*it)["params"]["n"]}}));
+        }
+        return true;
+    });
+    auto c = Connection::open(endpoint.port(), endpoint.path(), 2s);
+    const long a = c->send("Echo", {{"n", 1}});
+    const long b = c->send("Echo", {{"n", 2}});
+    const long d = c->send("Echo", {{"n", 3}}, "session-1");
+    ASSERT_TRUE(c->wait({a, b, d}, Clock::now() + 2s));
+    EXPECT_EQ(resultOf(*c->take(a))["echo"], 1);
+    EXPECT_EQ(resultOf(*c->take(b))["echo"], 2);
+    EXPECT_EQ(resultOf(*c->take(d))["echo"], 3);
+    EXPECT_FALSE(c->take(a).has_value()) << "an answer is handed out once";
+    EXPECT_EQ(held[2]["sessionId"], "session-1");
+}
+
+TEST(Connection, ErrorAnswerRaisesTheBrowsersMessage) {
+    ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
+        reply({{"id", request["id"]}, {"error", {{"code", -32000}, {"message", "No target with given id"}}}});
+        return true;
+    });
+    auto c = Connection::open(endpoint.port(), endpoint.path(), 2s);
+    try {
+        c->call("Target.closeTarget", {{"targetId", "gone"}}, 2s);
+        FAIL() << "no error raised";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.description(), "No target with given id");
+    }
+}
+
+TEST(Connection, BrowserThatGoesAwayEndsWaitingAtOnce) {
+    ScriptedEndpoint endpoint([](const Json&, const ScriptedEndpoint::Reply&) { return false; });
+    auto c = Connection::open(endpoint.port(), endpoint.path(), 2s);
+    const auto started = Clock::now();
+    EXPECT_THROW(c->call("Target.getTargets", Json::object(), 5s), Error);
+    EXPECT_LT(Clock::now() - started, 2s);
+    EXPECT_FALSE(c->isOpen());
+    EXPECT_THROW(c->call("Target.getTargets", Json::object(), 5s), Error);
+}
+
+TEST(Connection, EventsReachTheirHandlerAndAnswersDoNot) {
+    ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
+        reply({{"method", "Target.targetDestroyed"}, {"params", {{"targetId", "T1"}}}});
+        reply(answerTo(request, Json::object()));
+        return true;
+    });
+    auto c = Connection::open(endpoint.port(), endpoint.path(), 2s);
+    std::vector<std::string> events;
+    c->onEvent = [&](const Json& e) { events.push_back(e["method"].get<std::string>()); };
+    c->call("Target.setDiscoverTargets", {{"discover", true}}, 2s);
+    EXPECT_EQ(events, std::vector<std::string>{"Target.targetDestroyed"});
+}
+
+TEST(Connection, NothingListeningFailsWithinTheTimeout) {
+    std::uint16_t port = 0;
+    {
+        net::io_context io;
+        tcp::acceptor acceptor(io, tcp::endpoint(net::ip::address_v4::loopback(), 0));
+        port = acceptor.local_endpoint().port();
+    }
+    EXPECT_THROW(Connection::open(port, "/devtools/browser/x", 500ms), Error);
+}
+
+class PortFiles : public ::testing::Test {
+protected:
+    PortFiles()
+        : m_folder(std::filesystem::temp_directory_path() / ("tavro-cdp-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(m_folder);
+    }
+    ~PortFiles() override { std::filesystem::remove_all(m_folder); }
+    std::string write(const std::string& name, const std::string& text) {
+        const auto path = m_folder / name;
+        std::ofstream(path) << text;
+        return path.string();
+    }
+
+private:
+    std::filesystem::path m_folder;
+};
+
+TEST_F(PortFiles, ReadsPortAndPathAndRefusesAnythingElse) {
+    struct Row {
+        const char* text;
+        bool valid;
+        std::uint16_t port;
+    };
+    const Row rows[] = {
+        {"9333\n/devtools/browser/abc\n", true, 9333},
+        {"9333\n/devtools/browser/abc", true, 9333},
+        {"9333\n", false, 0},
+        {"0\n/devtools/browser/abc\n", false, 0},
+        {"70000\n/devtools/browser/abc\n", false, 0},
+        {"93x3\n/devtools/browser/abc\n", false, 0},
+        {"9333\nws://evil.example/devtools\n", false, 0},
+        {"", false, 0},
+    };
+    for (const Row& row : rows) {
+        const auto endpoint = readPortFile(write("DevToolsActivePort", row.text));
+        EXPECT_EQ(endpoint.has_value(), row.valid) << row.text;
+        if (endpoint && row.valid) {
+            EXPECT_EQ(endpoint->port, row.port);
+            EXPECT_EQ(endpoint->path, "/devtools/browser/abc");
+        }
+    }
+    EXPECT_FALSE(readPortFile(write("x", "") + ".missing").has_value());
+}
+
+TEST_F(PortFiles, StaleFileOfAKilledBrowserIsPassedForTheNextPlace) {
+    ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
+        reply(answerTo(request, {{"ok", true}}));
+        return true;
+    });
+    std::uint16_t closed = 0;
+    {
+        net::io_context io;
+        tcp::acceptor acceptor(io, tcp::endpoint(net::ip::address_v4::loopback(), 0));
+        closed = acceptor.local_endpoint().port();
+    }
+    const BrowserPlaces places{
+        {write("stale", std::to_string(closed) + "\n/devtools/browser/old\n"),
+         write("live", std::to_string(endpoint.port()) + "\n" + endpoint.path() + "\n")},
+        {}};
+    auto c = connectToBrowser(places, 500ms);
+    EXPECT_TRUE(c->call("Ping", Json::object(), 2s)["ok"].get<bool>());
+}
+
+TEST(FixedPort, OnlyThePathOfTheNamedWebSocketIsUsed) {
+    // The endpoint names another host; the client must still connect to
+    // 127.0.0.1 on the port it asked, with the path it was given.
+    const std::string version =
+        R"({"Browser":"Chrome/156","webSocketDebuggerUrl":"ws://198.51.100.7:1/devtools/browser/test"})";
+    ScriptedEndpoint endpoint(
+        [](const Json& request, const ScriptedEndpoint::Reply& reply) {
+            reply(answerTo(request, {{"ok", true}}));
+            return true;
+        },
+        version);
+    EXPECT_EQ(askBrowserPath(endpoint.port(), 1s), "/devtools/browser/test");
+    auto c = connectToBrowser(BrowserPlaces{{}, {endpoint.port()}}, 1s);
+    EXPECT_TRUE(c->call("Ping", Json::object(), 2s)["ok"].get<bool>());
+    EXPECT_EQ(endpoint.connections(), 3); // two /json/version requests, one WebSocket
+}
+
+TEST(FixedPort, SomethingThatIsNotABrowserIsRefused) {
+    ScriptedEndpoint endpoint([](const Json&, const ScriptedEndpoint::Reply&) { return false; },
+                              "<html>hello</html>");
+    EXPECT_THROW(askBrowserPath(endpoint.port(), 1s), Error);
+    EXPECT_THROW(connectToBrowser(BrowserPlaces{{}, {endpoint.port()}}, 1s), Error);
+}
+
+TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {
+    struct Row {
+        const char* mime;
+        bool html;
+    };
+    const Row rows[] = {
+        {"text/html", true},
+        {"TEXT/HTML; charset=utf-8", true},
+        {"text/plain", true},
+        {"image/png", true},
+        {"video/mp4", true},
+        {"application/pdf", true},
+        {"image/svg+xml", false},
+        {"text/xml", false},
+        {"application/xml", false},
+        {"application/rss+xml", false},
+        {"application/xhtml+xml", true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(isHtmlMimeType(row.mime), row.html) << row.mime;
+}
+
+} // namespace
+} // namespace tavro::cdp

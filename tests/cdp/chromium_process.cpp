@@ -1,0 +1,169 @@
+#include "tests/cdp/chromium_process.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tavro::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        // A group of its own, so the browser's helper processes end with it.
+        ::setpgid(0, 0);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        for (const std::string& e : environment)
+            ::putenv(const_cast<char*>(e.c_str()));
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);
+    return pid;
+}
+
+void killGroup(pid_t& pid) {
+    if (pid <= 0)
+        return;
+    ::kill(-pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+}
+
+bool hasPortFile(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::file_size(path, ec) > 0 && !ec;
+}
+
+} // namespace
+
+ChromiumProcess::ChromiumProcess(ChromiumOptions options) : m_options(std::move(options)) {
+    m_profile = m_options.profile;
+    if (m_profile.empty()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tavro-chromium-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot make a profile folder");
+        m_profile = pattern;
+        m_ownProfile = true;
+    }
+}
+
+ChromiumProcess::~ChromiumProcess() {
+    kill();
+    if (m_ownProfile) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_profile, ignored);
+    }
+}
+
+void ChromiumProcess::start() {
+    if (running())
+        return;
+    std::error_code ignored;
+    std::filesystem::remove(portFile(), ignored);
+
+    const char* binary = std::getenv("TAVRO_CHROMIUM");
+    std::vector<std::string> arguments{binary != nullptr && *binary != '\0' ? binary : "chromium",
+                                       "--user-data-dir=" + m_profile,
+                                       "--remote-debugging-port=0",
+                                       "--remote-debugging-address=127.0.0.1",
+                                       "--no-first-run",
+                                       "--no-default-browser-check",
+                                       "--disable-background-networking",
+                                       "--disable-component-update",
+                                       "--disable-sync",
+                                       "--disable-default-apps",
+                                       "--disable-extensions",
+                                       "--disable-dev-shm-usage",
+                                       "--disable-session-crashed-bubble",
+                                       "--password-store=basic",
+                                       "--disable-popup-blocking"};
+    if (::geteuid() == 0)
+        arguments.emplace_back("--no-sandbox");
+    std::vector<std::string> environment;
+    if (m_options.display.empty()) {
+        arguments.emplace_back("--headless");
+    } else {
+        environment.push_back("DISPLAY=" + m_options.display);
+        arguments.emplace_back("--ozone-platform=x11");
+    }
+    for (const std::string& extra : m_options.extraArguments)
+        arguments.push_back(extra);
+    arguments.emplace_back("about:blank");
+
+    m_pid = spawn(arguments, environment);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!hasPortFile(portFile())) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("chromium ended before it opened its debugging port");
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill();
+            throw std::runtime_error("chromium did not open its debugging port within 30 s");
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    // The file is written in one go, but give the second line a moment.
+    std::this_thread::sleep_for(50ms);
+}
+
+void ChromiumProcess::kill() {
+    killGroup(m_pid);
+}
+
+VirtualDisplay::VirtualDisplay() {
+    for (int number = 91; number < 140 && m_pid < 0; ++number) {
+        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+        if (std::filesystem::exists(lock))
+            continue;
+        const std::string name = ":" + std::to_string(number);
+        const pid_t pid = spawn({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        bool up = false;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid)
+                break;
+            if (std::filesystem::exists(socket)) {
+                up = true;
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        if (up) {
+            m_pid = pid;
+            m_name = name;
+        } else {
+            pid_t dead = pid;
+            killGroup(dead);
+        }
+    }
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    killGroup(m_pid);
+}
+
+} // namespace tavro::testing

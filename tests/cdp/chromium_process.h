@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tavro::testing {
+
+// How a test browser is started.
+struct ChromiumOptions {
+    // Headless, or with real windows on this X display (":99").
+    std::string display;
+    // The profile folder; a fresh temporary one when empty, removed at the end.
+    std::string profile;
+    std::vector<std::string> extraArguments;
+};
+
+// A Chromium that a test starts and ends: its own temporary profile, its
+// debugging port chosen by the browser (--remote-debugging-port=0) and
+// written to DevToolsActivePort, its own pop-up blocker off so pages can open
+// pop-ups from their scripts. The binary is "chromium", or $TAVRO_CHROMIUM.
+class ChromiumProcess final {
+public:
+    explicit ChromiumProcess(ChromiumOptions options = {});
+    ~ChromiumProcess();
+    ChromiumProcess(const ChromiumProcess&) = delete;
+    ChromiumProcess& operator=(const ChromiumProcess&) = delete;
+
+    // Starts the browser and waits until it has written its port file.
+    void start();
+    // Kills the browser and all its processes at once, as a crash would.
+    void kill();
+    bool running() const { return m_pid > 0; }
+
+    const std::string& profile() const { return m_profile; }
+    std::string portFile() const { return m_profile + "/DevToolsActivePort"; }
+
+private:
+    ChromiumOptions m_options;
+    std::string m_profile;
+    bool m_ownProfile = false;
+    pid_t m_pid = -1;
+};
+
+// A display of a virtual X server started for the test (Xvfb), or nothing
+// when Xvfb cannot be started.
+class VirtualDisplay final {
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    bool running() const { return m_pid > 0; }
+    // ":NN"
+    const std::string& name() const { return m_name; }
+
+private:
+    std::string m_name;
+    pid_t m_pid = -1;
+};
+
+} // namespace tavro::testing
