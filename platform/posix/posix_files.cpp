@@ -113,8 +113,11 @@ public:
     }
 
     void close() override {
-        if (m_fd < 0)
+        if (m_replaced)
             return;
+        // A close that failed once does not succeed by being called again.
+        if (m_fd < 0)
+            throw Error(errc::PathFileAccess, "Path/File access error");
         flush();
         // The data must be on the disk before the rename makes it the file;
         // otherwise a crash right after could leave an empty file in its place.
