@@ -2,6 +2,8 @@
 #include "app/design.h"
 #include "app/form_events.h"
 #include "app/quellit.h"
+#include "platform/alsa/alsa_tone.h"
+#include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"
 #include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/none/none_services.h"
@@ -11,6 +13,7 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
 #include "platform/qt/termination_signals.h"
+#include "platform/x11/x11_key_state.h"
 
 #include <QApplication>
 #include <QString>
@@ -45,9 +48,9 @@ int main(int argc, char* argv[]) {
     tavro::qt::QtToolkit toolkit;
     tavro::qt::QtSettingsStore settings;
     tavro::qt::QtNotifyArea notifyArea(toolkit.window());
-    tavro::none::NoBrowserAutomation browser;
-    tavro::none::NoKeyState keys;
-    tavro::none::NoTone tone;
+    tavro::cdp::CdpBrowserAutomation browser;
+    tavro::x11::X11KeyState keys;
+    tavro::alsa::AlsaTone tone;
     tavro::LocalSocketHelpViewer helpViewer;
     tavro::CurlHttpFetch http;
     tavro::PosixFiles files;
