@@ -16,7 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+} // namespace
+
+pid_t spawnInGroup(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
     std::vector<char*> argv;
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -48,6 +50,8 @@ void killGroup(pid_t& pid) {
     ::waitpid(pid, &status, 0);
     pid = -1;
 }
+
+namespace {
 
 bool hasPortFile(const std::string& path) {
     std::error_code ec;
@@ -110,7 +114,7 @@ void ChromiumProcess::start() {
         arguments.push_back(extra);
     arguments.emplace_back("about:blank");
 
-    m_pid = spawn(arguments, environment);
+    m_pid = spawnInGroup(arguments, environment);
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (!hasPortFile(portFile())) {
         int status = 0;
@@ -138,7 +142,8 @@ VirtualDisplay::VirtualDisplay() {
         if (std::filesystem::exists(lock))
             continue;
         const std::string name = ":" + std::to_string(number);
-        const pid_t pid = spawn({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
+        const pid_t pid =
+            spawnInGroup({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         bool up = false;

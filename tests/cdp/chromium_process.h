@@ -6,6 +6,12 @@
 
 namespace tavro::testing {
 
+// Starts a program in a process group of its own, its output discarded, with
+// these extra environment entries ("NAME=value").
+pid_t spawnInGroup(const std::vector<std::string>& arguments, const std::vector<std::string>& environment);
+// Kills the group and reaps its leader; pid is -1 afterwards.
+void killGroup(pid_t& pid);
+
 // How a test browser is started.
 struct ChromiumOptions {
     // Headless, or with real windows on this X display (":99").
