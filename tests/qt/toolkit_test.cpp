@@ -113,6 +113,20 @@ TEST_F(ToolkitTest, TimerTicksGoOnWhileABoxWaits) {
     toolkit.window().setEvents(nullptr);
 }
 
+TEST_F(ToolkitTest, AnEventLoopEndedFromOutsideUnloadsWithReasonTwo) {
+    qt::QtToolkit toolkit(lockPath());
+    RecordingEvents events;
+    toolkit.window().setEvents(&events);
+    toolkit.window().show();
+    // What the desktop session's end does to the program when it gives no warning.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QApplication::exec();
+    EXPECT_EQ(events.log.back(), "Unload");
+    EXPECT_TRUE(events.saw("QueryUnload 2"));
+    EXPECT_TRUE(toolkit.window().ended());
+    toolkit.window().setEvents(nullptr);
+}
+
 TEST_F(ToolkitTest, ProgramFolderIsTheExecutablesRealFolder) {
     qt::QtToolkit toolkit(lockPath());
     char buffer[4096] = {};
