@@ -5,6 +5,7 @@ Cases:
   caption          the window's caption reads exactly "Tavro Popup Blocker Version 2.7"
   second-instance  a second start ends at once with status 0 and leaves the first running
   sigterm-saves    SIGTERM runs the unload: the three options (one changed by a click) land in the .conf file
+  hide-on-start    with "HideOnStart" stored as 1 the window is hidden after start and the program runs on
   bad-setting      a stored option made of letters shows an error box; the program then ends
                    with a non-zero status and the settings file is unchanged
 
@@ -160,6 +161,29 @@ def case_sigterm_saves(program, shot):
     assert os.path.exists(os.path.join(program.folder, "Whitelst.txt")), "the allowed list was not saved"
 
 
+def case_hide_on_start(program, shot):
+    with open(program.conf, "w") as f:
+        f.write("[Options]\nBeep=0\nHideOnStart=1\nMenubar=0\n")
+    p = program.start()
+    # The window is shown by start-up and hides itself once painted; an X
+    # window that was never mapped has no name to find, so wait for a named
+    # one of ours to turn up hidden.
+    def hidden_window():
+        ids = subprocess.run(["xdotool", "search", "--name", f"^{CAPTION}$"], capture_output=True,
+                             text=True).stdout.split()
+        return ids if ids and not windows_named(CAPTION) else None
+    wait_for(hidden_window, "the window did not hide itself")
+    time.sleep(1.0)
+    screenshot(shot)
+    assert p.poll() is None, "the program ended"
+    assert not windows_named(CAPTION), "the window came back"
+    p.send_signal(signal.SIGTERM)
+    assert p.wait(timeout=20) == 0
+    with open(program.conf) as f:
+        lines = [line.strip() for line in f if line.strip()]
+    assert lines == ["[Options]", "Beep=0", "HideOnStart=1", "Menubar=0"], lines
+
+
 def case_bad_setting(program, shot):
     content = b"[Options]\nBeep=abc\nHideOnStart=0\nMenubar=0\n"
     with open(program.conf, "wb") as f:
@@ -186,6 +210,7 @@ CASES = {
     "caption": case_caption,
     "second-instance": case_second_instance,
     "sigterm-saves": case_sigterm_saves,
+    "hide-on-start": case_hide_on_start,
     "bad-setting": case_bad_setting,
 }
 
