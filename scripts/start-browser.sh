@@ -50,7 +50,9 @@ running() {
 start() {
     local browser
     browser="$(find_browser)"
-    mkdir -p "$profile"
+    # The profile holds the port file: readable by the user alone.
+    (umask 077 && mkdir -p "$profile")
+    chmod 700 "$profile"
     local args=(
         "--user-data-dir=$profile"
         --remote-debugging-port=0

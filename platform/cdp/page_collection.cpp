@@ -19,7 +19,8 @@ public:
 
     bool isHtml() const override {
         if (!m_record->html)
-            throw Error(errc::AutomationError, "The page did not answer in time");
+            throw Error(errc::AutomationError, m_record->opener ? "The page did not answer in time"
+                                                                : "A page no script opened is not examined");
         return *m_record->html;
     }
     bool opener() override { return m_record->opener; }
@@ -201,13 +202,16 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
             windowAsks[target.id] = c.send("Browser.getWindowForTarget", {{"targetId", target.id}});
     }
 
-    // The kind of each document not yet known for the address it shows.
+    // The kind of each document opened by script, not yet known for the
+    // address it shows. Only those pages are asked: the scan leaves a page no
+    // script opened alone whatever it shows, and asking every tab of a large
+    // browser would hold up the tick for nothing.
     std::vector<long> browserIds;
     for (const auto& [id, ask] : windowAsks)
         browserIds.push_back(ask);
     for (const Target& target : targets) {
         Known& known = m_known[target.id];
-        if (known.html && known.kindUrl == target.url)
+        if (!target.canAccessOpener || (known.html && known.kindUrl == target.url))
             continue;
         if (known.probeUrl == target.url && (known.attachId != 0 || known.frameTreeId != 0)) {
             if (known.attachId != 0)

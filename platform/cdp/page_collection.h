@@ -18,7 +18,8 @@ struct PageRecord {
     std::string url;
     // A script of another page opened this one and can still reach it.
     bool opener = false;
-    // Unknown while the page has not answered (alert(), an endless script).
+    // Unknown while the page has not answered (alert(), an endless script),
+    // and for a page no script opened, which is never asked.
     std::optional<bool> html;
     // Unknown while the browser has not said in which window the page is.
     std::optional<bool> menuBar;
