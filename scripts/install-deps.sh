@@ -13,7 +13,7 @@ packages=(
     libx11-dev libxi-dev
     libasound2-dev alsa-utils
     libcurl4-openssl-dev
-    chromium
+    chromium xdg-utils
     xvfb xauth xdotool x11-utils imagemagick
     python3 fonts-dejavu-core fonts-dejavu-extra
 )
