@@ -35,8 +35,8 @@ void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(
-        QString::fromUtf8(tavro::AppTitle.data(), qsizetype(tavro::AppTitle.size())));
+    // The application name stays the executable's: the single-instance lock
+    // records it and takes a lock whose process runs under another name for stale.
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                             .arg(tavro::VersionMajor)
                                             .arg(tavro::VersionMinor)
