@@ -2,6 +2,7 @@
 // deadlines, late answers, answers out of order, a browser that goes away,
 // and the places a browser is looked for.
 
+#include "platform/cdp/browser_link.h"
 #include "platform/cdp/connection.h"
 #include "platform/cdp/discovery.h"
 #include "platform/cdp/page_collection.h"
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace tavro::cdp {
@@ -279,6 +281,125 @@ TEST(FixedPort, SomethingThatIsNotABrowserIsRefused) {
                               "<html>hello</html>");
     EXPECT_THROW(askBrowserPath(endpoint.port(), 1s), Error);
     EXPECT_THROW(connectToBrowser(BrowserPlaces{{}, {endpoint.port()}}, 1s), Error);
+}
+
+// A browser with three pages: a tab the user opened, a tab its script opened
+// (same window, showing an SVG image), and a pop-up window of its own whose
+// page never answers, as one showing alert() does.
+class ScriptedBrowser {
+public:
+    ScriptedBrowser()
+        : m_endpoint([this](const Json& request,
+                            const ScriptedEndpoint::Reply& reply) { return answer(request, reply); },
+                     R"({"webSocketDebuggerUrl":"ws://127.0.0.1/devtools/browser/test"})") {}
+
+    BrowserPlaces places() const { return {{}, {m_endpoint.port()}}; }
+    std::vector<std::string> methods() {
+        std::lock_guard lock(m_mutex);
+        return m_methods;
+    }
+    std::vector<Json> requests(const std::string& method) {
+        std::lock_guard lock(m_mutex);
+        std::vector<Json> out;
+        for (const Json& r : m_requests) {
+            if (r["method"] == method)
+                out.push_back(r);
+        }
+        return out;
+    }
+
+private:
+    bool answer(const Json& request, const ScriptedEndpoint::Reply& reply) {
+        const std::string method = request["method"];
+        {
+            std::lock_guard lock(m_mutex);
+            m_methods.push_back(method);
+            m_requests.push_back(request);
+        }
+        const Json& params = request["params"];
+        if (method == "Target.getTargets") {
+            const Json page = {{"type", "page"}, {"attached", false}, {"title", ""}};
+            Json user = page, tab = page, popup = page;
+            user.update({{"targetId", "USER"}, {"url", "http://site.example/"}, {"canAccessOpener", false}});
+            tab.update({{"targetId", "TAB"},
+                        {"url", "http://img.example/x.svg"},
+                        {"openerId", "USER"},
+                        {"canAccessOpener", true}});
+            popup.update({{"targetId", "POPUP"},
+                          {"url", "http://ads.example/win.html"},
+                          {"openerId", "USER"},
+                          {"canAccessOpener", true}});
+            reply(answerTo(request, {{"targetInfos", {user, tab, popup}}}));
+        } else if (method == "Browser.getWindowForTarget") {
+            reply(answerTo(request, {{"windowId", params["targetId"] == "POPUP" ? 2 : 1}}));
+        } else if (method == "Target.attachToTarget") {
+            reply(answerTo(request, {{"sessionId", "S-" + params["targetId"].get<std::string>()}}));
+        } else if (method == "Page.getFrameTree") {
+            if (request["sessionId"] == "S-TAB")
+                reply(answerTo(request, {{"frameTree", {{"frame", {{"mimeType", "image/svg+xml"}}}}}}));
+            // The pop-up's page is stuck and never answers.
+        } else if (request.contains("id")) {
+            reply(answerTo(request, Json::object()));
+        }
+        return true;
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::string> m_methods;
+    std::vector<Json> m_requests;
+    ScriptedEndpoint m_endpoint;
+};
+
+TEST(PageCollectionWalk, AnswersFromTheBrowserAndDoesNotWaitForAStuckPage) {
+    ScriptedBrowser browser;
+    Timeouts timeouts;
+    timeouts.page = std::chrono::milliseconds(80);
+    auto link = std::make_shared<BrowserLink>(browser.places(), timeouts);
+    PageCollection pages(link);
+
+    const auto started = Clock::now();
+    auto walk = pages.walk();
+    EXPECT_LT(Clock::now() - started, 400ms) << "a stuck page must cost no more than the page deadline";
+
+    auto user = walk->next();
+    auto tab = walk->next();
+    auto popup = walk->next();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(walk->next(), nullptr);
+
+    EXPECT_FALSE(user->document()->opener());
+    EXPECT_TRUE(user->menuBar());
+    EXPECT_THROW(user->document()->isHtml(), Error) << "a page no script opened is not asked";
+
+    EXPECT_TRUE(tab->document()->opener());
+    EXPECT_TRUE(tab->menuBar()) << "shares its opener's window";
+    EXPECT_FALSE(tab->document()->isHtml()) << "an SVG image";
+
+    EXPECT_EQ(popup->locationUrl(), "http://ads.example/win.html");
+    EXPECT_FALSE(popup->menuBar()) << "a window of its own";
+    EXPECT_THROW(popup->document()->isHtml(), Error) << "its page has not answered";
+
+    // A close request is written at once, and the page keeps its answers.
+    popup->quit();
+    popup->quit();
+    EXPECT_TRUE(popup->document()->opener());
+    EXPECT_FALSE(popup->menuBar());
+    std::this_thread::sleep_for(100ms);
+    const auto closes = browser.requests("Target.closeTarget");
+    ASSERT_EQ(closes.size(), 2U);
+    EXPECT_EQ(closes[0]["params"]["targetId"], "POPUP");
+
+    // Only pages opened by script were asked; the answered one was let go.
+    const auto attaches = browser.requests("Target.attachToTarget");
+    ASSERT_EQ(attaches.size(), 2U);
+    EXPECT_EQ(browser.requests("Target.detachFromTarget").size(), 1U);
+
+    // The next tick neither asks again about windows nor re-asks the page
+    // whose question is still out.
+    pages.walk();
+    EXPECT_EQ(browser.requests("Browser.getWindowForTarget").size(), 3U);
+    EXPECT_EQ(browser.requests("Target.attachToTarget").size(), 2U);
+    EXPECT_EQ(browser.requests("Page.getFrameTree").size(), 2U);
 }
 
 TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {
