@@ -10,10 +10,9 @@ void HelpSetup(Quellit& form, WindowHandle owner) {
     form.contextIds.helpOwner = owner;
     const std::string folder = form.sys.toolkit.programFolder();
 
-    // The separator test looks at a trimmed copy, but the join keeps the folder
-    // as the platform gave it.
-    const auto last = folder.find_last_not_of(' ');
-    const bool endsWithSeparator = last != std::string::npos && folder[last] == '/';
+    // Only the folder's own last character decides: here a name may end in
+    // blanks, so "/opt/x/  " is a folder inside x and still wants its separator.
+    const bool endsWithSeparator = !folder.empty() && folder.back() == '/';
     form.contextIds.HelpFile = folder + (endsWithSeparator ? "" : "/") + HelpFileName;
 }
 

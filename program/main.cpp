@@ -6,7 +6,6 @@
 #include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"
 #include "platform/localsocket/local_socket_help_viewer.h"
-#include "platform/none/none_services.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
 #include "platform/qt/qt_notify_area.h"

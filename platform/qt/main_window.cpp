@@ -1,6 +1,7 @@
 #include "platform/qt/main_window.h"
 
 #include "app/design.h"
+#include "help/web_links.h"
 #include "platform/qt/pictures.h"
 
 #include <QAction>
@@ -282,7 +283,7 @@ QWidget* QtMainWindow::Impl::makeControl(const ControlDesign& d, QWidget* contai
         break;
     }
     case ControlKind::HyperLink: {
-        const QString address = QStringLiteral(TAVRO_WEB_SITE) + qs(d.hyperlinkPath);
+        const QString address = QString::fromStdString(linkTarget(d.name));
         auto* link = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:#%2;\">%3</a>")
                                     .arg(address.toHtmlEscaped())
                                     .arg(LinkColorRgb, 6, 16, QLatin1Char('0'))

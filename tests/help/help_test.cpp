@@ -44,9 +44,10 @@ INSTANTIATE_TEST_SUITE_P(Folders, HelpSetupPath,
                          testing::Values(PathCase{"/opt/tavro", "/opt/tavro/QuellitProject.HLP"},
                                          PathCase{"/opt/tavro/", "/opt/tavro/QuellitProject.HLP"},
                                          PathCase{"/", "/QuellitProject.HLP"},
-                                         // The separator test trims, the join does not.
+                                         // Blanks are part of a folder name here: a folder ending
+                                         // in blanks still gets its separator.
                                          PathCase{"/opt/tavro  ", "/opt/tavro  /QuellitProject.HLP"},
-                                         PathCase{"/opt/tavro/  ", "/opt/tavro/  QuellitProject.HLP"},
+                                         PathCase{"/opt/tavro/  ", "/opt/tavro/  /QuellitProject.HLP"},
                                          PathCase{"  /srv/share/tools",
                                                   "  /srv/share/tools/QuellitProject.HLP"},
                                          PathCase{"", "/QuellitProject.HLP"}));
