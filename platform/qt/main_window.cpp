@@ -171,11 +171,43 @@ private:
     QTimer* m_timer;
 };
 
+// Tells whether a widget is handling a mouse button or key press of the user's
+// at the moment: true from the press until the event loop next runs.
+class UserInputWatch final : public QObject {
+public:
+    explicit UserInputWatch(QAbstractScrollArea* area) {
+        area->installEventFilter(this);
+        area->viewport()->installEventFilter(this);
+    }
+    bool active() const { return m_active; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::KeyPress:
+            if (!m_active) {
+                m_active = true;
+                QTimer::singleShot(0, this, [this] { m_active = false; });
+            }
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_active = false;
+};
+
 // Keeps a list widget and its model in step. The model is the truth; the
 // widget's own changes of selection are only accepted from the user.
 class ListView final : public ListBox::Observer {
 public:
-    ListView(QListWidget* widget, ListBox& model) : m_widget(widget), m_model(model) {
+    ListView(QListWidget* widget, ListBox& model) : m_widget(widget), m_model(model), m_input(widget) {
         for (std::int16_t i = 0; i < model.count(); ++i)
             m_widget->addItem(QString::fromStdString(model.text(i)));
         showSelection(model.selected());
@@ -211,6 +243,13 @@ private:
         }
     }
     void userSelected() {
+        // Qt selects on its own too: it keeps one entry selected when the
+        // selected one goes, and picks one when the list gets the focus back.
+        // Only the user's own clicks and keys change the model.
+        if (!m_input.active()) {
+            showSelection(m_model.selected());
+            return;
+        }
         const QList<QListWidgetItem*> items = m_widget->selectedItems();
         const int row = items.isEmpty() ? -1 : m_widget->row(items.front());
         m_model.setSelected(static_cast<std::int16_t>(row));
@@ -218,6 +257,7 @@ private:
 
     QListWidget* m_widget;
     ListBox& m_model;
+    UserInputWatch m_input;
 };
 
 } // namespace
