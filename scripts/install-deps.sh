@@ -14,7 +14,7 @@ packages=(
     libasound2-dev alsa-utils
     libcurl4-openssl-dev
     chromium xdg-utils
-    xvfb xauth xdotool x11-utils imagemagick
+    xvfb xauth xdotool x11-utils imagemagick trayer
     python3 fonts-dejavu-core fonts-dejavu-extra
 )
 

@@ -2,6 +2,7 @@
 
 #include "platform/qt/pictures.h"
 
+#include <QTimer>
 #include <QWidget>
 
 namespace tavro::qt {
@@ -47,9 +48,12 @@ bool QtNotifyArea::Shell_NotifyIcon(std::uint32_t message, const NotifyIconData&
     case NIM_DELETE:
         if (!m_icon || data.uID != m_id)
             return false;
-        m_icon->hide();
-        // The delete may come from a handler run by the icon's own signal.
-        m_icon.release()->deleteLater();
+        // The delete may come from a handler that the icon's own mouse event
+        // runs (Exit on its menu). Hiding the icon destroys the widget that is
+        // handling that event, so the icon goes once the event is done; the
+        // destructor takes it if the program ends first.
+        m_retired = std::move(m_icon);
+        QTimer::singleShot(0, m_retired.get(), [this] { m_retired.reset(); });
         return true;
     default:
         return false;

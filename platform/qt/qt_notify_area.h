@@ -34,6 +34,7 @@ private:
     QtMainWindow& m_window;
     std::function<bool()> m_trayHost;
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    std::unique_ptr<QSystemTrayIcon> m_retired;
     std::uint32_t m_callbackMessage = 0;
     std::uint32_t m_id = 0;
 };

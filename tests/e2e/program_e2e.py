@@ -8,6 +8,8 @@ Cases:
   hide-on-start    with "HideOnStart" stored as 1 the window is hidden after start and the program runs on
   bad-setting      a stored option made of letters shows an error box; the program then ends
                    with a non-zero status and the settings file is unchanged
+  tray             under a real tray host: the icon's double-click shows the hidden window, its
+                   right-click opens the menu, and the menu's Exit saves and ends the program
 
 usage: program_e2e.py CASE PROGRAM [SCREENSHOT]
 Each run starts an X server of its own (Xvfb) and gives the program a fresh
@@ -206,12 +208,71 @@ def case_bad_setting(program, shot):
     assert not os.path.exists(os.path.join(program.folder, "Whitelst.txt"))
 
 
+def geometry(wid):
+    """The window's position and size on the screen."""
+    out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], capture_output=True, text=True,
+                         check=True).stdout
+    values = dict(line.split("=", 1) for line in out.split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def visible_windows():
+    return set(subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ""], capture_output=True,
+                              text=True).stdout.split())
+
+
+def case_tray(program, shot):
+    if shutil.which("trayer") is None:
+        raise AssertionError("trayer, the tray host for this test, is not installed")
+    tray = subprocess.Popen(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request",
+                             "--height", "24", "--transparent", "false"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        host = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "trayer"],
+                                               capture_output=True, text=True).stdout.split(),
+                        "no tray host")[0]
+        with open(program.conf, "w") as f:
+            f.write("[Options]\nBeep=1\nHideOnStart=1\nMenubar=0\n")
+        p = program.start()
+        # The icon docks in the host, which grows to hold it.
+        def docked():
+            x, y, w, h = geometry(host)
+            return (x + w - h // 2, y + h // 2) if w >= h else None
+        icon = wait_for(docked, "the icon did not dock")
+        wait_for(lambda: subprocess.run(["xdotool", "search", "--name", f"^{CAPTION}$"],
+                                        capture_output=True, text=True).stdout.split()
+                 and not windows_named(CAPTION), "the window did not hide itself")
+
+        subprocess.run(["xdotool", "mousemove", str(icon[0]), str(icon[1]), "click", "--repeat", "2",
+                        "--delay", "80", "1"], check=True)
+        wait_for(lambda: windows_named(CAPTION), "a double-click on the icon did not show the window")
+
+        before = visible_windows()
+        subprocess.run(["xdotool", "click", "3"], check=True)
+        menu = wait_for(lambda: list(visible_windows() - before), "a right-click on the icon opened no menu")[0]
+        time.sleep(0.3)
+        screenshot(shot)
+        x, y, w, h = geometry(menu)
+        # Exit is the menu's last item.
+        subprocess.run(["xdotool", "mousemove", str(x + w // 2), str(y + h - 12), "click", "1"], check=True)
+        status = p.wait(timeout=20)
+        assert status == 0, f"exit status {status} after Exit"
+        assert os.path.exists(os.path.join(program.folder, "Whitelst.txt")), "the allowed list was not saved"
+        with open(program.conf) as f:
+            lines = [line.strip() for line in f if line.strip()]
+        assert lines == ["[Options]", "Beep=1", "HideOnStart=1", "Menubar=0"], lines
+    finally:
+        tray.terminate()
+        tray.wait()
+
+
 CASES = {
     "caption": case_caption,
     "second-instance": case_second_instance,
     "sigterm-saves": case_sigterm_saves,
     "hide-on-start": case_hide_on_start,
     "bad-setting": case_bad_setting,
+    "tray": case_tray,
 }
 
 
