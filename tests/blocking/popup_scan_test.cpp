@@ -7,7 +7,7 @@
 namespace tavro {
 namespace {
 
-using fakes::FakeWindowSpec;
+using fakes::FakeWindowLayout;
 using fakes::ToneCall;
 
 std::vector<std::string> entries(const ListBox& list) {
@@ -251,7 +251,7 @@ TEST_F(PopupScan, FailedDocumentReadKeepsThePreviousDocument) {
     // document (an HTML document with an opener) and its own URL.
     fake.browser.add({.url = "http://plain.example/", .opener = false});
     auto& failing = fake.browser.add({.url = "http://pop.example/x", .failDocument = true});
-    fake.browser.shell->windows.front()->spec.opener = true;
+    fake.browser.shell->windows.front()->layout.opener = true;
     form.lstWhiteList.append("plain.example");
     Timer1_Timer(form);
     EXPECT_EQ(failing.quitRequests, 1);

@@ -12,7 +12,7 @@ namespace tavro::fakes {
 
 // A browser window the test lays out. Each read can be made to fail; close
 // requests are counted.
-struct FakeWindowSpec {
+struct FakeWindowLayout {
     bool hasDocument = true;
     bool html = true;
     std::string url = "http://ads.site.example/win/offer.html";
@@ -38,39 +38,39 @@ private:
 
 class FakeWindow final : public BrowserWindow {
 public:
-    explicit FakeWindow(FakeWindowSpec windowSpec) : spec(std::move(windowSpec)) {}
+    explicit FakeWindow(FakeWindowLayout windowLayout) : layout(std::move(windowLayout)) {}
 
     std::shared_ptr<Document> document() override {
         ++documentReads;
-        if (spec.failDocument)
+        if (layout.failDocument)
             throw Error(errc::AutomationError, "Automation error");
-        if (!spec.hasDocument)
+        if (!layout.hasDocument)
             return nullptr;
-        return std::make_shared<FakeDocument>(spec.html, [this] {
+        return std::make_shared<FakeDocument>(layout.html, [this] {
             ++openerReads;
-            if (spec.failOpener)
+            if (layout.failOpener)
                 throw Error(errc::AutomationError, "Automation error");
-            return spec.opener;
+            return layout.opener;
         });
     }
     std::string locationUrl() override {
         ++urlReads;
-        if (spec.failUrl)
+        if (layout.failUrl)
             throw Error(errc::AutomationError, "Automation error");
-        return spec.url;
+        return layout.url;
     }
     bool menuBar() override {
-        if (spec.failMenuBar)
+        if (layout.failMenuBar)
             throw Error(errc::AutomationError, "Automation error");
-        return spec.menuBar;
+        return layout.menuBar;
     }
     void quit() override {
         ++quitRequests;
-        if (spec.failQuit)
+        if (layout.failQuit)
             throw Error(errc::AutomationError, "Automation error");
     }
 
-    FakeWindowSpec spec;
+    FakeWindowLayout layout;
     int documentReads = 0;
     int urlReads = 0;
     int openerReads = 0;
@@ -97,8 +97,8 @@ class FakeBrowserAutomation final : public BrowserAutomation {
 public:
     FakeBrowserAutomation() : shell(std::make_shared<FakeShellWindows>()) {}
 
-    FakeWindow& add(FakeWindowSpec spec = {}) {
-        shell->windows.push_back(std::make_shared<FakeWindow>(std::move(spec)));
+    FakeWindow& add(FakeWindowLayout layout = {}) {
+        shell->windows.push_back(std::make_shared<FakeWindow>(std::move(layout)));
         return *shell->windows.back();
     }
 
