@@ -141,7 +141,9 @@ VirtualDisplay::VirtualDisplay() {
         const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
         if (std::filesystem::exists(lock))
             continue;
-        const std::string name = ":" + std::to_string(number);
+        // Appended rather than concatenated: GCC 12 warns falsely about the latter.
+        std::string name(":");
+        name += std::to_string(number);
         const pid_t pid =
             spawnInGroup({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
