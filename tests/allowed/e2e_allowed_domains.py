@@ -21,6 +21,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from xserver import start_x_server  # noqa: E402
+
 TITLE = "Tavro Popup Blocker"
 TWIPS_PER_PIXEL = 15
 
@@ -144,21 +147,6 @@ def allow_blocked_domain(window, shots):
     raise AssertionError("no pop-up was blocked within 30 s")
 
 
-def start_x_server():
-    """Xvfb on a display it picks itself, so that tests running side by side never race for one."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as f:
-        display = f.readline().strip()
-    if not display:
-        xvfb.kill()
-        raise AssertionError("Xvfb did not start")
-    os.environ["DISPLAY"] = ":" + display
-    return xvfb
-
-
 def run(args, tmp):
     folder = os.path.join(tmp, "program")
     os.makedirs(folder)
@@ -240,7 +228,7 @@ def main():
     if args.shots:
         args.shots = os.path.abspath(args.shots)
         os.makedirs(args.shots, exist_ok=True)
-    xvfb = start_x_server()
+    xvfb, os.environ["DISPLAY"] = start_x_server()
     try:
         with tempfile.TemporaryDirectory(prefix="tavro-e2e-") as tmp:
             return run(args, tmp)

@@ -23,6 +23,8 @@ import sys
 import tempfile
 import time
 
+from xserver import start_x_server
+
 TITLE = "Tavro Popup Blocker"
 CAPTION = "Tavro Popup Blocker Version 2.7"
 TWIPS_PER_PIXEL = 15
@@ -35,21 +37,6 @@ def px(twips):
 
 # The box of chkHideOnStart: Frame1 at (120, 840), the box at (240, 480) in it.
 HIDE_ON_START = (px(120 + 240) + 6, px(840 + 480) + 6)
-
-
-def start_x_server():
-    """Xvfb on a display it picks itself, so that tests running side by side never race for one."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
-                             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as f:
-        display = f.readline().strip()
-    if not display:
-        xvfb.kill()
-        raise AssertionError("Xvfb did not start")
-    os.environ["DISPLAY"] = ":" + display
-    return xvfb
 
 
 def window_names():
@@ -282,7 +269,7 @@ def main():
         return 2
     case, source = sys.argv[1], os.path.abspath(sys.argv[2])
     shot = os.path.abspath(sys.argv[3]) if len(sys.argv) == 4 else None
-    xvfb = start_x_server()
+    xvfb, os.environ["DISPLAY"] = start_x_server("800x600x24")
     try:
         with tempfile.TemporaryDirectory(prefix="tavro-e2e-") as tmp:
             program = Program(source, tmp)

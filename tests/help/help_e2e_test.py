@@ -18,6 +18,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from xserver import start_x_server  # noqa: E402
+
 # Positions on the window, in pixels from its client area's top left corner:
 # the middle of the Help button, of the allowed list and of "Exit Program".
 HELP_BUTTON = (304 + 28, 8 + 8)
@@ -82,16 +85,10 @@ class Session:
         self.programs = []
 
     def start_x(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            fail("Xvfb did not start")
-        self.display = ":" + number
+        try:
+            self.xvfb, self.display = start_x_server()
+        except AssertionError as e:
+            fail(str(e))
         self.env["DISPLAY"] = self.display
 
     def stop(self):
