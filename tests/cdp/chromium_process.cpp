@@ -145,7 +145,7 @@ VirtualDisplay::VirtualDisplay() {
         std::string name(":");
         name += std::to_string(number);
         const pid_t pid =
-            spawnInGroup({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
+            spawnInGroup({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, {});
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         bool up = false;
