@@ -2,6 +2,7 @@
 #include "app/quellit.h"
 #include "platform/error.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,17 +12,12 @@
 namespace tavro {
 namespace {
 
+using fakes::entries;
+
 using fakes::FakePlatform;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-
-std::vector<std::string> entries(const ListBox& list) {
-    std::vector<std::string> result;
-    for (std::int16_t i = 0; i < list.count(); ++i)
-        result.push_back(list.text(i));
-    return result;
-}
 
 class AllowedDomainsTest : public ::testing::Test {
 protected:

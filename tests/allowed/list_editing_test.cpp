@@ -1,6 +1,7 @@
 #include "allowed/list_editing.h"
 #include "app/quellit.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,16 +12,11 @@
 namespace tavro {
 namespace {
 
+using fakes::entries;
+
 using fakes::FakePlatform;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-std::vector<std::string> entries(const ListBox& list) {
-    std::vector<std::string> result;
-    for (std::int16_t i = 0; i < list.count(); ++i)
-        result.push_back(list.text(i));
-    return result;
-}
 
 void fill(ListBox& list, std::initializer_list<const char*> texts) {
     for (const char* t : texts)

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/posix/posix_files.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 
 #include <csignal>
 #include <filesystem>
@@ -18,6 +19,8 @@
 
 namespace tavro {
 namespace {
+
+using fakes::errorNumber;
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
@@ -40,15 +43,6 @@ std::set<std::string> namesIn(const fs::path& folder) {
     for (const auto& e : fs::directory_iterator(folder))
         names.insert(e.path().filename().string());
     return names;
-}
-
-int errorNumber(auto&& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
 }
 
 // A fresh folder per test, with the real file adapter behind an otherwise fake platform.

@@ -1,21 +1,17 @@
 #include "app/quellit.h"
 #include "blocking/popup_scan.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace tavro {
 namespace {
 
+using fakes::entries;
+
 using fakes::FakeWindowLayout;
 using fakes::ToneCall;
-
-std::vector<std::string> entries(const ListBox& list) {
-    std::vector<std::string> out;
-    for (std::int16_t i = 0; i < list.count(); ++i)
-        out.push_back(list.text(i));
-    return out;
-}
 
 using Entries = std::vector<std::string>;
 const std::string Ads = "ads.site.example";

@@ -10,6 +10,7 @@
 #include "tests/cdp/chromium_process.h"
 #include "tests/cdp/page_server.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 
 #include <algorithm>
 #include <boost/asio/ip/tcp.hpp>
@@ -21,19 +22,14 @@
 namespace tavro {
 namespace {
 
+using fakes::entries;
+
 using namespace std::chrono_literals;
 using testing::BrowserDriver;
 using testing::ChromiumProcess;
 using testing::PageServer;
 using testing::TestPage;
 using Entries = std::vector<std::string>;
-
-Entries entries(const ListBox& list) {
-    Entries out;
-    for (std::int16_t i = 0; i < list.count(); ++i)
-        out.push_back(list.text(i));
-    return out;
-}
 
 // The opener page opens what its query names, as soon as it loads: pop-up
 // windows (with window features), tabs opened by script, noopener tabs, and

@@ -1,19 +1,13 @@
 #include "platform/controls.h"
 #include "platform/error.h"
+#include "tests/fakes/test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace tavro {
 namespace {
 
-int errorNumber(auto&& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
+using fakes::errorNumber;
 
 struct RecordingObserver final : ListBox::Observer {
     void appended(const std::string& text) override { events.push_back("+" + text); }
