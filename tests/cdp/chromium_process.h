@@ -59,11 +59,13 @@ public:
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
-    bool running() const { return m_pid > 0; }
+    bool running() const { return !m_name.empty(); }
     // ":NN"
     const std::string& name() const { return m_name; }
 
 private:
+    void stop();
+
     std::string m_name;
     pid_t m_pid = -1;
 };
