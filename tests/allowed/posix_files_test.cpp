@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <set>
@@ -176,23 +177,39 @@ TEST_F(PosixFilesTest, StartUpFailsWhenTheMissingFileCannotBeCreated) {
 }
 
 TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileAndSaveWithTheOldFileWhole) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root; the other failure tests cover it";
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(errorNumber([&] { LoadAllowedDomains(form); }), errc::PermissionDenied);
+    const auto checks = [&] {
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_EQ(errorNumber([&] { LoadAllowedDomains(form); }), errc::PermissionDenied);
 
-    fs::permissions(folder, fs::perms::owner_all);
-    writeAll(file, "old.example\r\n");
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-    form.lstWhiteList.append("a.example");
-    EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
-    EXPECT_EQ(readAll(file), "old.example\r\n");
+        fs::permissions(folder, fs::perms::owner_all);
+        writeAll(file, "old.example\r\n");
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        form.lstWhiteList.append("a.example");
+        EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
+        EXPECT_EQ(readAll(file), "old.example\r\n");
 
-    // A read-only file in a writable folder is not replaced either.
-    fs::permissions(folder, fs::perms::owner_all);
-    fs::permissions(file, fs::perms::owner_read);
-    EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
-    EXPECT_EQ(readAll(file), "old.example\r\n");
+        // A read-only file in a writable folder is not replaced either.
+        fs::permissions(folder, fs::perms::owner_all);
+        fs::permissions(file, fs::perms::owner_read);
+        EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
+        EXPECT_EQ(readAll(file), "old.example\r\n");
+    };
+    if (::geteuid() != 0) {
+        checks();
+        return;
+    }
+    // Permissions do not bind root, so root runs the checks in a child that
+    // has become an ordinary user and owns the folder.
+    EXPECT_EXIT(
+        {
+            constexpr uid_t nobody = 65534;
+            if (::chown(folder.c_str(), nobody, nobody) != 0 || ::setgroups(0, nullptr) != 0 ||
+                ::setresgid(nobody, nobody, nobody) != 0 || ::setresuid(nobody, nobody, nobody) != 0)
+                std::_Exit(2);
+            checks();
+            std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // A file-size limit makes a write fail half-way for every user, root included.
