@@ -3,12 +3,25 @@
 #include "app/quellit.h"
 
 #include <cstdlib>
+#include <new>
 #include <string>
 
 namespace tavro {
 
 std::string failureMessage(int number, const std::string& description) {
     return "Run-time error '" + std::to_string(number) + "':\n\n" + description;
+}
+
+Failure currentFailure() {
+    try {
+        throw;
+    } catch (const Error& e) {
+        return {e.number(), e.description()};
+    } catch (const std::bad_alloc&) {
+        return {OutOfMemory, "Out of memory"};
+    } catch (const std::exception& e) {
+        return {InternalError, std::string("Internal error (") + e.what() + ")"};
+    }
 }
 
 bool endingOnFailure(const Quellit& form) {

@@ -3,7 +3,6 @@
 #include "platform/error.h"
 
 #include <exception>
-#include <new>
 #include <string>
 
 namespace tavro {
@@ -15,6 +14,15 @@ inline constexpr int InternalError = 51;
 
 // The text the user is shown for an error that nothing handled.
 std::string failureMessage(int number, const std::string& description);
+
+struct Failure {
+    int number;
+    std::string description;
+};
+
+// The number and description of the exception being handled; only to be
+// called inside a catch block for std::exception.
+Failure currentFailure();
 
 // The program-wide rule for unexpected failures: the error's number and
 // description in a message box, then the end of the process with status 1. No
@@ -33,12 +41,9 @@ template <typename Handler> void underFailureRule(Quellit& form, Handler&& handl
         return;
     try {
         handler();
-    } catch (const Error& e) {
-        endOnFailure(form, e.number(), e.description());
-    } catch (const std::bad_alloc&) {
-        endOnFailure(form, OutOfMemory, "Out of memory");
-    } catch (const std::exception& e) {
-        endOnFailure(form, InternalError, std::string("Internal error (") + e.what() + ")");
+    } catch (const std::exception&) {
+        const Failure failure = currentFailure();
+        endOnFailure(form, failure.number, failure.description);
     }
 }
 

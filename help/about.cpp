@@ -30,8 +30,9 @@ void Picture1_Click(Quellit& form, std::string_view webSite) {
         const auto browser = form.sys.browser.createBrowser();
         browser->Navigate2(baseAddress(webSite) + "/");
         browser->setVisible(true);
-    } catch (const Error& error) {
-        form.sys.toolkit.messageBox({failureMessage(error.number(), error.description()), MessageButtons::Ok,
+    } catch (const std::exception&) {
+        const Failure failure = currentFailure();
+        form.sys.toolkit.messageBox({failureMessage(failure.number, failure.description), MessageButtons::Ok,
                                      MessageIcon::Critical, std::string(AppTitle)});
     }
 }

@@ -60,7 +60,7 @@ void ListBox::clear() {
 
 void CheckBox::setValue(std::int16_t value) {
     if (value < Unchecked || value > Grayed)
-        throw Error(errc::InvalidProcedureCall, "Invalid property value");
+        throw Error(errc::InvalidPropertyValue, "Invalid property value");
     if (value == m_value)
         return;
     m_value = value;

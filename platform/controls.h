@@ -64,7 +64,7 @@ public:
     CheckBox& operator=(const CheckBox&) = delete;
 
     std::int16_t value() const noexcept { return m_value; }
-    // Raises InvalidProcedureCall for a value other than 0, 1 or 2.
+    // Raises InvalidPropertyValue for a value other than 0, 1 or 2.
     void setValue(std::int16_t value);
     // Called after every change of the value, from the program or the user.
     void setObserver(std::function<void(std::int16_t)> observer) { m_observer = std::move(observer); }

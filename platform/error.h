@@ -30,6 +30,7 @@ inline constexpr int InputPastEndOfFile = 62;
 inline constexpr int PermissionDenied = 70;
 inline constexpr int PathFileAccess = 75;
 inline constexpr int ObjectVariableNotSet = 91;
+inline constexpr int InvalidPropertyValue = 380;
 inline constexpr int InvalidPropertyArrayIndex = 381;
 inline constexpr int ObjectRequired = 424;
 inline constexpr int AutomationError = 440;

@@ -106,8 +106,8 @@ TEST_P(OptionsReject, EndsStartUpNamingKeyValueAndFile) {
 INSTANTIATE_TEST_SUITE_P(Values, OptionsReject,
                          ::testing::Values(BadOption{"Beep", "abc", 13}, BadOption{"HideOnStart", "", 13},
                                            BadOption{"Menubar", "1,5", 13}, BadOption{"Beep", "40000", 6},
-                                           BadOption{"HideOnStart", "3", 5}, BadOption{"Menubar", "-1", 5},
-                                           BadOption{"Menubar", "2.6", 5}),
+                                           BadOption{"HideOnStart", "3", 380},
+                                           BadOption{"Menubar", "-1", 380}, BadOption{"Menubar", "2.6", 380}),
                          [](const auto& param) { return "case" + std::to_string(param.index); });
 
 TEST(OptionsSave, WritesDigitsInOrder) {

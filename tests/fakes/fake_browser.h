@@ -3,6 +3,7 @@
 #include "platform/browser.h"
 #include "platform/error.h"
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -116,6 +117,8 @@ public:
     // New browser windows opened for the vendor's pages, in order.
     std::vector<OpenedBrowser> opened;
     bool failNewBrowser = false;
+    // Raised instead of the usual error when set, for failures of other kinds.
+    std::exception_ptr newBrowserFailure;
     bool failNavigate = false;
 };
 

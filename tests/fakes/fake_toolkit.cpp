@@ -37,7 +37,9 @@ void FakeMainWindow::popupMenu(const std::vector<std::string>& items, const std:
 }
 
 std::intptr_t FakeMainWindow::send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    return m_proc(handle, message, wParam, lParam);
+    // A copy, as the real window makes: the procedure may replace itself while it runs.
+    const WindowProc proc = m_proc;
+    return proc(handle, message, wParam, lParam);
 }
 
 MessageAnswer FakeToolkit::messageBox(const MessageBoxRequest& request) {

@@ -5,6 +5,8 @@
 #include "tests/fakes/fake_platform.h"
 
 #include <gtest/gtest.h>
+#include <new>
+#include <stdexcept>
 
 namespace tavro {
 namespace {
@@ -60,6 +62,16 @@ TEST_F(About, LogoWithoutABrowserReportsAndKeepsRunning) {
     fake.browser.failNavigate = false;
     Picture1_Click(form, Site);
     EXPECT_EQ(fake.browser.opened.size(), 1u);
+}
+
+TEST_F(About, LogoFailureOfAnyKindIsOnlyReported) {
+    fake.browser.newBrowserFailure = std::make_exception_ptr(std::bad_alloc());
+    EXPECT_NO_THROW(Picture1_Click(form, Site));
+    fake.browser.newBrowserFailure = std::make_exception_ptr(std::runtime_error("socket closed"));
+    EXPECT_NO_THROW(Picture1_Click(form, Site));
+    ASSERT_EQ(fake.toolkit.messages.size(), 2u);
+    EXPECT_EQ(fake.toolkit.messages[0].text, "Run-time error '7':\n\nOut of memory");
+    EXPECT_EQ(fake.toolkit.messages[1].text, "Run-time error '51':\n\nInternal error (socket closed)");
 }
 
 // Through the window's event boundary, where an error that escaped would end the program.

@@ -63,8 +63,8 @@ TEST(CheckBox, AcceptsOnlyTheThreeStates) {
     box.setValue(2);
     box.setValue(2);
     box.setValue(1);
-    EXPECT_EQ(errorNumber([&] { box.setValue(3); }), errc::InvalidProcedureCall);
-    EXPECT_EQ(errorNumber([&] { box.setValue(-1); }), errc::InvalidProcedureCall);
+    EXPECT_EQ(errorNumber([&] { box.setValue(3); }), errc::InvalidPropertyValue);
+    EXPECT_EQ(errorNumber([&] { box.setValue(-1); }), errc::InvalidPropertyValue);
     EXPECT_EQ(box.value(), 1);
     EXPECT_EQ(seen, (std::vector<std::int16_t>{2, 1}));
 }
