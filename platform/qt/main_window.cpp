@@ -274,6 +274,7 @@ struct QtMainWindow::Impl {
     WindowHandle handle = 0;
     bool ended = false;
     WindowProc proc;
+    std::function<bool()> hiddenReachable;
 
     explicit Impl(QtMainWindow& owner) : self(owner) {}
     ~Impl() { delete form; }
@@ -469,13 +470,25 @@ void QtMainWindow::setIcon(Icon icon) {
 }
 
 void QtMainWindow::show() {
+    m->form->setWindowState(m->form->windowState() & ~Qt::WindowMinimized);
     m->form->show();
     m->form->raise();
     m->form->activateWindow();
 }
 
 void QtMainWindow::hide() {
+    // Only the notification-area icon brings a hidden window back, and many
+    // desktops have no notification area. A window hidden there would leave
+    // the running program out of the user's reach; the task bar keeps it.
+    if (m->hiddenReachable && !m->hiddenReachable()) {
+        m->form->showMinimized();
+        return;
+    }
     m->form->hide();
+}
+
+void QtMainWindow::setHiddenWindowReachable(std::function<bool()> reachable) {
+    m->hiddenReachable = std::move(reachable);
 }
 
 bool QtMainWindow::visible() const {

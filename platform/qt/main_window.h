@@ -4,6 +4,7 @@
 #include "platform/toolkit.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,6 +44,10 @@ public:
     void bindList(std::string_view name, ListBox& model);
     void bindCheckBox(std::string_view name, CheckBox& model);
     void bindCaption(std::string_view name, Caption& model);
+
+    // Asked at each hide: whether the user has a way to bring a hidden window
+    // back. Where there is none, hiding minimizes instead. Unset, hiding hides.
+    void setHiddenWindowReachable(std::function<bool()> reachable);
 
     // Sends a message through the current window procedure, as the desktop does
     // for the notification area's callback.

@@ -11,9 +11,13 @@ QtNotifyArea::QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost)
     : m_window(window), m_trayHost(std::move(trayHost)) {
     if (!m_trayHost)
         m_trayHost = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // The icon is the way back to a hidden window.
+    m_window.setHiddenWindowReachable([this] { return m_icon && m_trayHost(); });
 }
 
-QtNotifyArea::~QtNotifyArea() = default;
+QtNotifyArea::~QtNotifyArea() {
+    m_window.setHiddenWindowReachable({});
+}
 
 void QtNotifyArea::apply(const NotifyIconData& data) {
     if (data.uFlags & NIF_ICON)

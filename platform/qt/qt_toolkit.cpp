@@ -6,10 +6,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLockFile>
 #include <QMessageBox>
-#include <QSessionManager>
 #include <QStandardPaths>
 #include <QWidget>
 #include <cstdlib>
@@ -17,13 +15,26 @@
 
 namespace tavro::qt {
 
-QtToolkit::QtToolkit(QString lockFile) : m_lockPath(std::move(lockFile)) {
-    QWidget* form = m_window.widget();
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, form,
-                     [this](QSessionManager&) { m_window.close(CloseReason::Session); });
-    // Whatever else stops the event loop (the session manager gave no warning)
-    // still gets an orderly end; after our own close this finds the window ended.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, form,
+namespace {
+
+std::string ownFolder() {
+    // Resolved, so a link to the program still finds the files beside the program.
+    QString path = QFileInfo(QCoreApplication::applicationFilePath()).canonicalPath();
+    if (path.isEmpty())
+        path = QCoreApplication::applicationDirPath();
+    return QDir::toNativeSeparators(path).toStdString();
+}
+
+} // namespace
+
+// The folder is fixed at start: once the executable is removed or moved (an
+// upgrade while the program runs) it can no longer be resolved, and the files
+// beside it must still be saved where they were read.
+QtToolkit::QtToolkit(QString lockFile) : m_lockPath(std::move(lockFile)), m_programFolder(ownFolder()) {
+    // The end of the desktop session stops the event loop. The session
+    // manager's earlier request to save is not acted on: it also comes for a
+    // snapshot of a session that goes on.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.widget(),
                      [this] { m_window.close(CloseReason::Session); });
 }
 
@@ -56,9 +67,7 @@ MessageAnswer QtToolkit::messageBox(const MessageBoxRequest& request) {
 }
 
 std::string QtToolkit::programFolder() const {
-    // Resolved, so a link to the program still finds the files beside the program.
-    const QString path = QFileInfo(QCoreApplication::applicationFilePath()).canonicalPath();
-    return QDir::toNativeSeparators(path).toStdString();
+    return m_programFolder;
 }
 
 QString QtToolkit::lockFilePath() const {

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <memory>
+#include <string>
 
 class QLockFile;
 
@@ -36,6 +37,7 @@ public:
 private:
     QtMainWindow m_window;
     QString m_lockPath;
+    std::string m_programFolder;
     std::unique_ptr<QLockFile> m_lock;
 };
 

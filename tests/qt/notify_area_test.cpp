@@ -1,8 +1,10 @@
 #include "platform/qt/qt_notify_area.h"
 #include "tests/qt/qt_test_support.h"
 
+#include <QWidget>
 #include <gtest/gtest.h>
 #include <tuple>
+#include <utility>
 
 namespace tavro {
 namespace {
@@ -80,6 +82,32 @@ TEST_F(NotifyAreaTest, WithoutATrayHostTheProgramRunsWithoutAnIcon) {
     EXPECT_FALSE(area.Shell_NotifyIcon(NIM_MODIFY, record(7, Icon::Disabled, "Disabled")));
     EXPECT_FALSE(area.Shell_NotifyIcon(NIM_DELETE, record(0, Icon::None, "")));
     EXPECT_EQ(area.trayIcon(), nullptr);
+}
+
+// Hiding is only safe while the icon is there to bring the window back.
+TEST_F(NotifyAreaTest, HidingMinimizesWhileNoIconLeadsBack) {
+    bool host = true;
+    qt::QtNotifyArea area(window, [&host] { return host; });
+    QWidget* form = window.widget();
+    const auto hideThenShow = [&] {
+        window.show();
+        window.hide();
+        const bool minimized = form->isVisible() && form->isMinimized();
+        const bool hidden = !form->isVisible();
+        window.show();
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_FALSE(form->isMinimized()) << "shown again, the window must not stay minimized";
+        return std::pair{hidden, minimized};
+    };
+
+    EXPECT_EQ(hideThenShow(), std::pair(false, true)) << "before the icon is added";
+    ASSERT_TRUE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled")));
+    EXPECT_EQ(hideThenShow(), std::pair(true, false)) << "with the icon";
+    host = false;
+    EXPECT_EQ(hideThenShow(), std::pair(false, true)) << "after the tray host went away";
+    host = true;
+    ASSERT_TRUE(area.Shell_NotifyIcon(NIM_DELETE, record(0, Icon::None, "")));
+    EXPECT_EQ(hideThenShow(), std::pair(false, true)) << "after the icon was deleted";
 }
 
 } // namespace
