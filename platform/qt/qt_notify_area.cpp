@@ -2,15 +2,30 @@
 
 #include "platform/qt/pictures.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QTimer>
 #include <QWidget>
 
 namespace tavro::qt {
 
-QtNotifyArea::QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost)
-    : m_window(window), m_trayHost(std::move(trayHost)) {
+namespace {
+
+bool statusNotifierWatcherOnSessionBus() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusConnectionInterface* services = bus.isConnected() ? bus.interface() : nullptr;
+    return services && services->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+} // namespace
+
+QtNotifyArea::QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost,
+                           std::function<bool()> statusNotifierHost)
+    : m_window(window), m_trayHost(std::move(trayHost)), m_statusNotifierHost(std::move(statusNotifierHost)) {
     if (!m_trayHost)
         m_trayHost = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!m_statusNotifierHost)
+        m_statusNotifierHost = statusNotifierWatcherOnSessionBus;
     // The icon is the way back to a hidden window.
     m_window.setHiddenWindowReachable([this] { return m_icon && m_trayHost(); });
 }
@@ -37,6 +52,7 @@ bool QtNotifyArea::Shell_NotifyIcon(std::uint32_t message, const NotifyIconData&
         if (m_icon || !m_trayHost())
             return false;
         m_icon = std::make_unique<QSystemTrayIcon>();
+        m_activationIsClick = m_statusNotifierHost();
         m_id = data.uID;
         m_callbackMessage = 0;
         apply(data);
@@ -70,7 +86,8 @@ void QtNotifyArea::activated(QSystemTrayIcon::ActivationReason reason) {
     std::intptr_t mouse = 0;
     if (reason == QSystemTrayIcon::Context)
         mouse = WM_RBUTTONUP;
-    else if (reason == QSystemTrayIcon::DoubleClick)
+    else if (reason == QSystemTrayIcon::DoubleClick ||
+             (reason == QSystemTrayIcon::Trigger && m_activationIsClick))
         mouse = WM_LBUTTONDBLCLK;
     else
         return;

@@ -15,8 +15,11 @@ namespace tavro::qt {
 class QtNotifyArea final : public NotifyArea {
 public:
     // trayHost answers whether the desktop has a notification area; by default
-    // Qt's own test.
-    explicit QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost = {});
+    // Qt's own test. statusNotifierHost answers whether that area is a
+    // StatusNotifierItem host; by default whether the session bus has the
+    // item watcher that Qt looks for.
+    explicit QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost = {},
+                          std::function<bool()> statusNotifierHost = {});
     ~QtNotifyArea() override;
     QtNotifyArea(const QtNotifyArea&) = delete;
     QtNotifyArea& operator=(const QtNotifyArea&) = delete;
@@ -33,6 +36,10 @@ private:
 
     QtMainWindow& m_window;
     std::function<bool()> m_trayHost;
+    std::function<bool()> m_statusNotifierHost;
+    // A StatusNotifierItem host reports the user's activation of the icon as
+    // a click and never as a double-click.
+    bool m_activationIsClick = false;
     std::unique_ptr<QSystemTrayIcon> m_icon;
     std::unique_ptr<QSystemTrayIcon> m_retired;
     std::uint32_t m_callbackMessage = 0;

@@ -61,7 +61,8 @@ TEST_F(NotifyAreaTest, AddModifyDeleteDriveOneIcon) {
 }
 
 TEST_F(NotifyAreaTest, MouseOnTheIconReachesTheWindowProcedure) {
-    qt::QtNotifyArea area(window, [] { return true; });
+    qt::QtNotifyArea area(
+        window, [] { return true; }, [] { return false; });
     ASSERT_TRUE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled")));
     area.activated(QSystemTrayIcon::Context);
     area.activated(QSystemTrayIcon::DoubleClick);
@@ -74,6 +75,18 @@ TEST_F(NotifyAreaTest, MouseOnTheIconReachesTheWindowProcedure) {
     ASSERT_TRUE(area.Shell_NotifyIcon(NIM_DELETE, record(0, Icon::None, "")));
     area.activated(QSystemTrayIcon::Context);
     EXPECT_EQ(messages.size(), 2U);
+}
+
+// Such a host has no double-click: its activation (a click) is the way to the window.
+TEST_F(NotifyAreaTest, UnderAStatusNotifierHostAClickShowsTheWindow) {
+    qt::QtNotifyArea area(
+        window, [] { return true; }, [] { return true; });
+    ASSERT_TRUE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled")));
+    area.activated(QSystemTrayIcon::Trigger);
+    area.activated(QSystemTrayIcon::Context);
+    area.activated(QSystemTrayIcon::MiddleClick);
+    using M = std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t>;
+    EXPECT_EQ(messages, (std::vector<M>{{1400, 0, 515}, {1400, 0, 517}}));
 }
 
 TEST_F(NotifyAreaTest, WithoutATrayHostTheProgramRunsWithoutAnIcon) {
