@@ -5,6 +5,7 @@
 #include "blocking/list_lookup.h"
 #include "platform/error.h"
 
+#include <exception>
 #include <memory>
 #include <utility>
 
@@ -28,11 +29,14 @@ void LoadAllowedDomains(Quellit& form) {
         if (e.number() == errc::FileNotFound)
             form.sys.files.openOutput(path)->close();
         return;
+    } catch (const std::exception&) {
+        return;
     }
 
-    // Whatever fails while reading (the read itself, or the lookup overflowing
-    // once the list is full) ends the load silently with what it has. The
-    // failure is never taken for a missing file: that would empty a file that exists.
+    // Whatever fails while reading (the read itself, the lookup overflowing
+    // once the list is full, memory running out) ends the load silently with
+    // what it has: only a missing file that cannot be made may stop the start-up.
+    // The failure is never taken for a missing file: that would empty a file that exists.
     try {
         FieldReader reader(*input);
         while (!reader.atEnd()) {
@@ -41,7 +45,7 @@ void LoadAllowedDomains(Quellit& form) {
             if (!ListContains(form.lstWhiteList, field))
                 form.lstWhiteList.append(std::move(field));
         }
-    } catch (const Error&) {
+    } catch (const std::exception&) {
     }
 }
 

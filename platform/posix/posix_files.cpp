@@ -169,13 +169,112 @@ private:
     bool m_replaced = false;
 };
 
-// A symbolic link is written through, so that the link itself survives the rename.
-std::string resolveLink(const std::string& path) {
+// The folder would not take a temporary file, but the file itself may be
+// written: it is then rewritten where it stands. Everything is held back until
+// close(), so an output dropped unclosed, or failing before close(), leaves
+// the old file whole; only a failure during close() leaves it cut short.
+class InPlaceOutput final : public TextOutput {
+public:
+    explicit InPlaceOutput(int fd) : m_fd(fd) {}
+    ~InPlaceOutput() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    InPlaceOutput(const InPlaceOutput&) = delete;
+    InPlaceOutput& operator=(const InPlaceOutput&) = delete;
+
+    void writeLine(std::string_view text) override {
+        if (m_fd < 0)
+            throw Error(errc::PathFileAccess, "Path/File access error");
+        m_pending.append(text).append("\r\n");
+    }
+
+    void close() override {
+        if (m_written)
+            return;
+        if (m_fd < 0)
+            throw Error(errc::PathFileAccess, "Path/File access error");
+        // Whatever happens below the descriptor is given up, so that a second
+        // close() reports the failure instead of claiming success.
+        const int fd = m_fd;
+        m_fd = -1;
+        if (const int error = rewrite(fd); error != 0) {
+            ::close(fd);
+            raise(error);
+        }
+        if (::close(fd) != 0)
+            raise(errno);
+        m_written = true;
+    }
+
+private:
+    // The error number of the step that failed, or 0.
+    int rewrite(int fd) const {
+        if (::ftruncate(fd, 0) != 0)
+            return errno;
+        std::size_t done = 0;
+        while (done < m_pending.size()) {
+            const ssize_t n =
+                ::pwrite(fd, m_pending.data() + done, m_pending.size() - done, static_cast<off_t>(done));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return ::fsync(fd) != 0 ? errno : 0;
+    }
+
+    int m_fd;
+    std::string m_pending;
+    bool m_written = false;
+};
+
+// Opens an existing regular file to be rewritten in place.
+std::unique_ptr<TextOutput> openInPlace(const std::string& target) {
+    // Non-blocking, so that a pipe put there since cannot hang the save.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        raise(errno);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw Error(errc::PathFileAccess, "Path/File access error");
+    }
+    return std::make_unique<InPlaceOutput>(fd);
+}
+
+// A symbolic link is written through, so that the link itself survives the
+// rename. The chain is followed by hand because realpath gives up on a link
+// whose target does not exist yet, and that target is the file to create.
+std::string resolveLink(std::string path) {
+    // The kernel's own limit on links followed in one lookup.
+    constexpr int MaxLinks = 40;
+    for (int links = 0;; ++links) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        if (links == MaxLinks)
+            raise(ELOOP);
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+        if (n < 0)
+            raise(errno);
+        if (n == 0)
+            raise(ENOENT);
+        if (static_cast<std::size_t>(n) == sizeof target)
+            raise(ENAMETOOLONG);
+        std::string next(target, static_cast<std::size_t>(n));
+        // A relative target is taken from the link's folder, as the kernel
+        // does; the folder is not tidied up, so ".." still means what it meant.
+        if (next.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            if (slash != std::string::npos)
+                next.insert(0, path, 0, slash + 1);
+        }
+        path = std::move(next);
+    }
 }
 
 } // namespace
@@ -226,8 +325,13 @@ std::unique_ptr<TextOutput> PosixFiles::openOutput(const std::string& path) {
                 ::fchmod(fd, mode);
             return std::make_unique<PosixOutput>(fd, std::move(temporary), target);
         }
-        if (errno != EEXIST || attempt == 100)
-            raise(errno);
+        const int error = errno;
+        // A folder closed to new files still lets a writable file be
+        // rewritten, as a plain open for writing would.
+        if (exists && (error == EACCES || error == EPERM || error == EROFS))
+            return openInPlace(target);
+        if (error != EEXIST || attempt == 100)
+            raise(error);
     }
 }
 

@@ -106,7 +106,17 @@ TEST_F(AllowedDomainsTest, MissingFileThatCannotBeCreatedGoesToTheCaller) {
     EXPECT_FALSE(fake.files.files.contains(path));
 }
 
-TEST_F(AllowedDomainsTest, FileThatCannotBeOpenedLeavesTheListEmptyAndTheFileAlone) {
+// Every failure but a missing file ends the load silently, whether it comes as
+// an Error or as another exception (memory running out).
+class AllowedDomainsLoadFailureTest : public AllowedDomainsTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override { fake.files.outOfMemory = GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(ErrorOrOutOfMemory, AllowedDomainsLoadFailureTest, ::testing::Bool(),
+                         [](const auto& param) { return param.param ? "OutOfMemory" : "Error"; });
+
+TEST_P(AllowedDomainsLoadFailureTest, FileThatCannotBeOpenedLeavesTheListEmptyAndTheFileAlone) {
     fake.files.files[path] = "a.example\r\n";
     fake.files.failOpenInput = true;
     fake.files.unwritable = true; // a wrong creation attempt would raise
@@ -115,7 +125,7 @@ TEST_F(AllowedDomainsTest, FileThatCannotBeOpenedLeavesTheListEmptyAndTheFileAlo
     EXPECT_EQ(fake.files.files[path], "a.example\r\n");
 }
 
-TEST_F(AllowedDomainsTest, ReadErrorMidFileKeepsTheNamesBeforeItAndReleasesTheFile) {
+TEST_P(AllowedDomainsLoadFailureTest, ReadErrorMidFileKeepsTheNamesBeforeItAndReleasesTheFile) {
     const std::string content = "a.example\r\nb.example\r\nc.example\r\n";
     fake.files.files[path] = content;
     fake.files.failReadAfter = 15; // inside "b.example"

@@ -17,6 +17,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace tavro {
 namespace {
@@ -25,6 +27,7 @@ using fakes::errorNumber;
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 std::string readAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -139,6 +142,67 @@ TEST_F(PosixFilesTest, SymbolicLinkIsWrittenThrough) {
     EXPECT_EQ(readAll(folder / "real" / "list.txt"), "a.example\r\n");
 }
 
+// A link whose target does not exist yet is still written through: the target
+// is created, at the save and at a start-up that finds no file, and the link stays.
+struct DanglingLinkCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links; // link (in the folder) -> target
+    std::string created;                                    // below the folder
+};
+
+class PosixFilesDanglingLinkTest : public PosixFilesTest,
+                                   public ::testing::WithParamInterface<DanglingLinkCase> {
+protected:
+    void SetUp() override {
+        PosixFilesTest::SetUp();
+        fs::create_directories(folder / "real" / "sub");
+        for (const auto& [link, target] : GetParam().links)
+            fs::create_symlink(target.starts_with("/") ? (folder / target.substr(1)).string() : target,
+                               folder / link);
+    }
+};
+
+TEST_P(PosixFilesDanglingLinkTest, SaveCreatesTheTarget) {
+    form.lstWhiteList.append("a.example");
+    SaveAllowedDomains(form);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file)));
+    EXPECT_EQ(readAll(folder / GetParam().created), "a.example\r\n");
+    EXPECT_THAT(namesIn(folder / "real"), ElementsAre("list.txt", "sub"));
+}
+
+TEST_P(PosixFilesDanglingLinkTest, StartUpCreatesTheTargetEmpty) {
+    LoadAllowedDomains(form);
+    EXPECT_EQ(form.lstWhiteList.count(), 0);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file)));
+    ASSERT_TRUE(fs::is_regular_file(folder / GetParam().created));
+    EXPECT_EQ(fs::file_size(folder / GetParam().created), 0U);
+}
+
+// A target starting with "/" is made absolute below the test's folder; any
+// other is kept relative, to be taken from the link's own folder. Through a
+// linked folder ".." is that folder's parent, not the link's.
+INSTANTIATE_TEST_SUITE_P(
+    Links, PosixFilesDanglingLinkTest,
+    ::testing::Values(DanglingLinkCase{"Absolute", {{"Whitelst.txt", "/real/list.txt"}}, "real/list.txt"},
+                      DanglingLinkCase{"Relative", {{"Whitelst.txt", "real/list.txt"}}, "real/list.txt"},
+                      DanglingLinkCase{"ThroughALinkedFolder",
+                                       {{"hop", "real/sub"}, {"Whitelst.txt", "hop/../list.txt"}},
+                                       "real/list.txt"},
+                      DanglingLinkCase{"Chain",
+                                       {{"Whitelst.txt", "second"}, {"second", "real/list.txt"}},
+                                       "real/list.txt"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(PosixFilesTest, LinkLoopFailsTheSaveAndKeepsTheLinks) {
+    fs::create_symlink("other", file);
+    fs::create_symlink("Whitelst.txt", folder / "other");
+    form.lstWhiteList.append("a.example");
+    EXPECT_NE(errorNumber([&] { SaveAllowedDomains(form); }), 0);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder / "other")));
+    EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt", "other"));
+}
+
 TEST_F(PosixFilesTest, NoFileAtStartIsCreatedWithLengthZero) {
     LoadAllowedDomains(form);
     EXPECT_EQ(form.lstWhiteList.count(), 0);
@@ -176,23 +240,70 @@ TEST_F(PosixFilesTest, StartUpFailsWhenTheMissingFileCannotBeCreated) {
     EXPECT_EQ(form.lstWhiteList.count(), 0);
 }
 
-TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileAndSaveWithTheOldFileWhole) {
+// A folder that takes no new file cannot get the missing file at start-up, but
+// a writable file in it is still saved, rewritten in place; a read-only file is
+// not, wherever it lies.
+TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileButSavesAWritableFileInPlace) {
     const auto checks = [&] {
-        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        const auto folderWritable = [&](bool writable) {
+            fs::permissions(folder,
+                            writable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_exec);
+        };
+
+        folderWritable(false);
         EXPECT_EQ(errorNumber([&] { LoadAllowedDomains(form); }), errc::PermissionDenied);
+        EXPECT_THAT(namesIn(folder), IsEmpty());
 
-        fs::permissions(folder, fs::perms::owner_all);
+        folderWritable(true);
         writeAll(file, "old.example\r\n");
-        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        folderWritable(false);
+        const int before = openDescriptors();
+        {
+            auto output = files.openOutput(file.string());
+            output->writeLine("dropped.example");
+        }
+        EXPECT_EQ(readAll(file), "old.example\r\n") << "an output never closed changes nothing";
         form.lstWhiteList.append("a.example");
-        EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
-        EXPECT_EQ(readAll(file), "old.example\r\n");
+        form.lstWhiteList.append("b.example");
+        EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), 0);
+        EXPECT_EQ(readAll(file), "a.example\r\nb.example\r\n");
+        EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt"));
+        EXPECT_EQ(openDescriptors(), before);
 
-        // A read-only file in a writable folder is not replaced either.
-        fs::permissions(folder, fs::perms::owner_all);
+        Quellit next(platform);
+        LoadAllowedDomains(next);
+        EXPECT_THAT(fakes::entries(next.lstWhiteList), ElementsAre("a.example", "b.example"));
+
+        // A shorter list leaves nothing of the longer one behind.
+        form.lstWhiteList.clear();
+        SaveAllowedDomains(form);
+        EXPECT_EQ(fs::file_size(file), 0U);
+
+        // A write failing in place is reported, never taken for a save.
+        for (int i = 0; i < 10'000; ++i)
+            form.lstWhiteList.append("d" + std::to_string(i) + ".example");
+        rlimit small{4096, 4096};
+        std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0); // for good: the child ends soon after
+        auto output = files.openOutput(file.string());
+        for (std::int16_t i = 0; i < form.lstWhiteList.count(); ++i)
+            output->writeLine(form.lstWhiteList.text(i));
+        EXPECT_NE(errorNumber([&] { output->close(); }), 0);
+        EXPECT_NE(errorNumber([&] { output->close(); }), 0) << "a second close does not claim success";
+        EXPECT_LE(fs::file_size(file), 4096U);
+        output.reset();
+        EXPECT_EQ(openDescriptors(), before);
+
+        // A read-only file is not replaced, in a read-only folder or a writable one.
+        folderWritable(true);
+        writeAll(file, "old.example\r\n");
         fs::permissions(file, fs::perms::owner_read);
-        EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
-        EXPECT_EQ(readAll(file), "old.example\r\n");
+        for (const bool writable : {false, true}) {
+            folderWritable(writable);
+            EXPECT_EQ(errorNumber([&] { SaveAllowedDomains(form); }), errc::PermissionDenied);
+            EXPECT_EQ(readAll(file), "old.example\r\n");
+            EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt"));
+        }
     };
     if (::geteuid() != 0) {
         checks();

@@ -1,13 +1,20 @@
 // The protocol pieces of the DevTools adapter against a scripted endpoint:
 // deadlines, late answers, answers out of order, a browser that goes away,
-// and the places a browser is looked for.
+// the places a browser is looked for, and the popup scan through the adapter
+// while the browser keeps a page's window to itself.
 
+#include "app/quellit.h"
+#include "blocking/popup_scan.h"
 #include "platform/cdp/browser_link.h"
+#include "platform/cdp/cdp_browser.h"
 #include "platform/cdp/connection.h"
 #include "platform/cdp/discovery.h"
 #include "platform/cdp/page_collection.h"
 #include "platform/error.h"
+#include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
@@ -283,21 +290,41 @@ TEST(FixedPort, SomethingThatIsNotABrowserIsRefused) {
     EXPECT_THROW(connectToBrowser(BrowserPlaces{{}, {endpoint.port()}}, 1s), Error);
 }
 
-// A browser with three pages: a tab the user opened, a tab its script opened
-// (same window, showing an SVG image), and a pop-up window of its own whose
-// page never answers, as one showing alert() does.
+// A page of the scripted browser and what the browser answers about it.
+struct ScriptedPage {
+    std::string id;
+    std::string url;
+    // Empty for a page the user opened; its opener can reach it otherwise.
+    std::string openerId;
+    long window = 1;
+    // What the page says it shows; it never answers when empty, as a page
+    // showing alert() does.
+    std::string mimeType = "text/html";
+    // For this many walks the browser does not name the page's window: it
+    // answers with an error, or only after the walk stopped waiting.
+    int unnamedWalks = 0;
+    bool late = false;
+};
+
+// A tab the user opened, a tab its script opened (same window, showing an SVG
+// image), and a pop-up window of its own whose page never answers.
+std::vector<ScriptedPage> threePages() {
+    return {{"USER", "http://site.example/", "", 1, "", 0, false},
+            {"TAB", "http://img.example/x.svg", "USER", 1, "image/svg+xml", 0, false},
+            {"POPUP", "http://ads.example/win.html", "USER", 2, "", 0, false}};
+}
+
+// A browser whose pages are laid out by the test. A page asked to close is
+// gone from the next list of pages, unless the browser is slow to close.
 class ScriptedBrowser {
 public:
-    ScriptedBrowser()
-        : m_endpoint([this](const Json& request,
+    explicit ScriptedBrowser(std::vector<ScriptedPage> pages = threePages(), bool closes = true)
+        : m_pages(std::move(pages)), m_closes(closes),
+          m_endpoint([this](const Json& request,
                             const ScriptedEndpoint::Reply& reply) { return answer(request, reply); },
                      R"({"webSocketDebuggerUrl":"ws://127.0.0.1/devtools/browser/test"})") {}
 
     BrowserPlaces places() const { return {{}, {m_endpoint.port()}}; }
-    std::vector<std::string> methods() {
-        std::lock_guard lock(m_mutex);
-        return m_methods;
-    }
     std::vector<Json> requests(const std::string& method) {
         std::lock_guard lock(m_mutex);
         std::vector<Json> out;
@@ -309,49 +336,77 @@ public:
     }
 
 private:
+    const ScriptedPage* find(const Json& targetId) const {
+        for (const ScriptedPage& page : m_pages) {
+            if (page.id == targetId)
+                return &page;
+        }
+        return nullptr;
+    }
+
     bool answer(const Json& request, const ScriptedEndpoint::Reply& reply) {
         const std::string method = request["method"];
         {
             std::lock_guard lock(m_mutex);
-            m_methods.push_back(method);
             m_requests.push_back(request);
         }
         const Json& params = request["params"];
         if (method == "Target.getTargets") {
-            const Json page = {{"type", "page"}, {"attached", false}, {"title", ""}};
-            Json user = page, tab = page, popup = page;
-            user.update({{"targetId", "USER"}, {"url", "http://site.example/"}, {"canAccessOpener", false}});
-            tab.update({{"targetId", "TAB"},
-                        {"url", "http://img.example/x.svg"},
-                        {"openerId", "USER"},
-                        {"canAccessOpener", true}});
-            popup.update({{"targetId", "POPUP"},
-                          {"url", "http://ads.example/win.html"},
-                          {"openerId", "USER"},
-                          {"canAccessOpener", true}});
-            reply(answerTo(request, {{"targetInfos", {user, tab, popup}}}));
+            // What was held back arrives long after the walk that asked gave up.
+            for (const Json& held : m_late)
+                reply(answerTo(held, {{"windowId", find(held["params"]["targetId"])->window}}));
+            m_late.clear();
+            ++m_walks;
+            Json infos = Json::array();
+            for (const ScriptedPage& page : m_pages) {
+                Json info = {{"type", "page"},  {"attached", false},
+                             {"title", ""},     {"targetId", page.id},
+                             {"url", page.url}, {"canAccessOpener", !page.openerId.empty()}};
+                if (!page.openerId.empty())
+                    info["openerId"] = page.openerId;
+                infos.push_back(info);
+            }
+            reply(answerTo(request, {{"targetInfos", infos}}));
         } else if (method == "Browser.getWindowForTarget") {
-            reply(answerTo(request, {{"windowId", params["targetId"] == "POPUP" ? 2 : 1}}));
+            const ScriptedPage* page = find(params["targetId"]);
+            if (page != nullptr && m_walks > page->unnamedWalks)
+                reply(answerTo(request, {{"windowId", page->window}}));
+            else if (page != nullptr && page->late)
+                m_late.push_back(request);
+            else
+                reply({{"id", request["id"]},
+                       {"error", {{"code", -32000}, {"message", "Browser window not found"}}}});
         } else if (method == "Target.attachToTarget") {
             reply(answerTo(request, {{"sessionId", "S-" + params["targetId"].get<std::string>()}}));
         } else if (method == "Page.getFrameTree") {
-            if (request["sessionId"] == "S-TAB")
-                reply(answerTo(request, {{"frameTree", {{"frame", {{"mimeType", "image/svg+xml"}}}}}}));
-            // The pop-up's page is stuck and never answers.
+            const std::string id = request["sessionId"].get<std::string>().substr(2);
+            const ScriptedPage* page = find(id);
+            if (page != nullptr && !page->mimeType.empty())
+                reply(answerTo(request, {{"frameTree", {{"frame", {{"mimeType", page->mimeType}}}}}}));
+        } else if (method == "Target.closeTarget") {
+            if (m_closes)
+                std::erase_if(m_pages,
+                              [&](const ScriptedPage& page) { return page.id == params["targetId"]; });
+            reply(answerTo(request, {{"success", true}}));
         } else if (request.contains("id")) {
             reply(answerTo(request, Json::object()));
         }
         return true;
     }
 
+    // Touched by the endpoint's thread alone.
+    std::vector<ScriptedPage> m_pages;
+    bool m_closes;
+    std::vector<Json> m_late;
+    int m_walks = 0;
+
     std::mutex m_mutex;
-    std::vector<std::string> m_methods;
     std::vector<Json> m_requests;
     ScriptedEndpoint m_endpoint;
 };
 
 TEST(PageCollectionWalk, AnswersFromTheBrowserAndDoesNotWaitForAStuckPage) {
-    ScriptedBrowser browser;
+    ScriptedBrowser browser(threePages(), false);
     Timeouts timeouts;
     timeouts.page = std::chrono::milliseconds(80);
     auto link = std::make_shared<BrowserLink>(browser.places(), timeouts);
@@ -401,6 +456,107 @@ TEST(PageCollectionWalk, AnswersFromTheBrowserAndDoesNotWaitForAStuckPage) {
     EXPECT_EQ(browser.requests("Target.attachToTarget").size(), 2U);
     EXPECT_EQ(browser.requests("Page.getFrameTree").size(), 2U);
 }
+
+// The scan through the adapter while the browser will not yet say in which
+// window a page is. Until it does, nothing may be closed or listed on the
+// strength of that page's window; once it does, the page is decided for good
+// and its window is not asked about again.
+struct UnnamedWindowCase {
+    const char* name;
+    std::vector<ScriptedPage> pages;
+    bool adsAllowed;
+    // The page under watch, the tick whose walk first decides it, and what
+    // its menu bar then reads.
+    const char* watched;
+    int decidedAt;
+    bool menuBar;
+    // The tick that closes and lists it; 0 when none does.
+    int closedAt;
+};
+
+void PrintTo(const UnnamedWindowCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const ScriptedPage User{"USER", "http://site.example/", "", 1, "", 0, false};
+
+ScriptedPage popupUnnamedFor(int walks, bool late) {
+    return {"POPUP", "http://ads.example/win.html", "USER", 2, "text/html", walks, late};
+}
+
+const UnnamedWindowCase UnnamedWindowCases[] = {
+    {"PopupWindowAnErrorTwice", {User, popupUnnamedFor(2, false)}, false, "POPUP", 3, false, 3},
+    {"PopupWindowNamedLate", {User, popupUnnamedFor(1, true)}, false, "POPUP", 2, false, 2},
+    {"AllowedPopupWindowAnErrorTwice", {User, popupUnnamedFor(2, false)}, true, "POPUP", 3, false, 0},
+    {"AllowedPopupWindowNamedLate", {User, popupUnnamedFor(2, true)}, true, "POPUP", 3, false, 0},
+    // The tab's opener shares its window; not knowing that window must not
+    // make the tab look alone in one.
+    {"OpenerWindowAnErrorTwice",
+     {{"USER", "http://site.example/", "", 1, "", 2, false},
+      {"TAB", "http://ads.example/tab.html", "USER", 1, "text/html", 0, false}},
+     false,
+     "TAB",
+     3,
+     true,
+     0},
+    // A page seen beside it in its window settles it, whatever else is unknown.
+    {"TabBesideItsOpenerWithAnotherWindowUnnamed",
+     {User,
+      {"OTHER", "http://other.example/", "", 3, "", 99, false},
+      {"TAB", "http://ads.example/tab.html", "USER", 1, "text/html", 0, false}},
+     false,
+     "TAB",
+     1,
+     true,
+     0},
+};
+
+class UnnamedWindow : public ::testing::TestWithParam<UnnamedWindowCase> {};
+
+TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
+    const UnnamedWindowCase& c = GetParam();
+    ScriptedBrowser browser(c.pages);
+    Timeouts timeouts;
+    timeouts.browser = 150ms;
+    CdpBrowserAutomation automation(browser.places(), timeouts);
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    automation,      fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+    form.chkBeep.setValue(CheckBox::Checked);
+    if (c.adsAllowed)
+        form.lstWhiteList.append("ads.example");
+
+    std::size_t asksWhenDecided = 0;
+    for (int tick = 1; tick <= 4; ++tick) {
+        SCOPED_TRACE("tick " + std::to_string(tick));
+        Timer1_Timer(form);
+        const bool closed = c.closedAt != 0 && tick >= c.closedAt;
+        EXPECT_EQ(browser.requests("Target.closeTarget").size(), closed ? 1U : 0U);
+        EXPECT_EQ(fakes::entries(form.lstBlockedUrls),
+                  closed ? std::vector<std::string>{"ads.example"} : std::vector<std::string>{});
+        EXPECT_EQ(fake.tone.calls.size(), closed ? 1U : 0U);
+        if (closed && tick > c.closedAt)
+            continue; // gone at its close request
+
+        const auto& seen = dynamic_cast<const PageCollection&>(*form.BrowserWindows).lastWalk();
+        const auto record = std::find_if(seen.begin(), seen.end(),
+                                         [&](const PageRecord& r) { return r.targetId == c.watched; });
+        ASSERT_NE(record, seen.end());
+        EXPECT_EQ(record->menuBar.has_value(), tick >= c.decidedAt);
+        if (tick == c.decidedAt) {
+            EXPECT_EQ(record->menuBar, c.menuBar);
+            asksWhenDecided = browser.requests("Browser.getWindowForTarget").size();
+        } else if (tick > c.decidedAt) {
+            EXPECT_EQ(record->menuBar, c.menuBar) << "decided for the page's life";
+            EXPECT_EQ(browser.requests("Browser.getWindowForTarget").size(), asksWhenDecided)
+                << "a decided page's window is not asked about again";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, UnnamedWindow, ::testing::ValuesIn(UnnamedWindowCases),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {
     struct Row {

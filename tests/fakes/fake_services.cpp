@@ -1,5 +1,7 @@
 #include "tests/fakes/fake_services.h"
 
+#include <new>
+
 namespace tavro::fakes {
 
 namespace {
@@ -15,8 +17,11 @@ public:
 
     bool eof() override { return m_position >= m_content.size(); }
     char get() override {
-        if (m_files.failReadAfter >= 0 && static_cast<long>(m_position) >= m_files.failReadAfter)
+        if (m_files.failReadAfter >= 0 && static_cast<long>(m_position) >= m_files.failReadAfter) {
+            if (m_files.outOfMemory)
+                throw std::bad_alloc();
             throw Error(errc::PathFileAccess, "Path/File access error");
+        }
         if (eof())
             throw Error(errc::InputPastEndOfFile, "Input past end of file");
         return m_content[m_position++];
@@ -49,8 +54,11 @@ private:
 } // namespace
 
 std::unique_ptr<TextInput> FakeFiles::openInput(const std::string& path) {
-    if (failOpenInput)
+    if (failOpenInput) {
+        if (outOfMemory)
+            throw std::bad_alloc();
         throw Error(errc::PermissionDenied, "Permission denied");
+    }
     const auto it = files.find(path);
     if (it == files.end())
         throw Error(errc::FileNotFound, "File not found");

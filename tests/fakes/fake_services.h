@@ -132,6 +132,8 @@ public:
     // A read fails once this many bytes of a file have been read; -1 never.
     long failReadAfter = -1;
     bool failOpenInput = false;
+    // The two failures above raise std::bad_alloc instead of an Error.
+    bool outOfMemory = false;
     bool unwritable = false;
     // A write fails after this many lines; -1 never.
     int failWriteAfterLines = -1;
