@@ -282,14 +282,21 @@ TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileButSavesAWritableFi
         // A write failing in place is reported, never taken for a save.
         for (int i = 0; i < 10'000; ++i)
             form.lstWhiteList.append("d" + std::to_string(i) + ".example");
-        rlimit small{4096, 4096};
-        std::signal(SIGXFSZ, SIG_IGN);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0); // for good: the child ends soon after
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
         auto output = files.openOutput(file.string());
         for (std::int16_t i = 0; i < form.lstWhiteList.count(); ++i)
             output->writeLine(form.lstWhiteList.text(i));
-        EXPECT_NE(errorNumber([&] { output->close(); }), 0);
-        EXPECT_NE(errorNumber([&] { output->close(); }), 0) << "a second close does not claim success";
+        const int first = errorNumber([&] { output->close(); });
+        const int second = errorNumber([&] { output->close(); });
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        EXPECT_NE(first, 0);
+        EXPECT_NE(second, 0) << "a second close does not claim success";
         EXPECT_LE(fs::file_size(file), 4096U);
         output.reset();
         EXPECT_EQ(openDescriptors(), before);
