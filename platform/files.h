@@ -17,7 +17,9 @@ public:
 };
 
 // A text file open for writing. Nothing replaces the file on disk until
-// close() succeeds, so a failed write leaves the previous file whole.
+// close(), so a failed write leaves the previous file whole; only where the
+// file's folder takes no new file is the file rewritten in place, and a
+// failure during that close can leave it cut short.
 class TextOutput {
 public:
     virtual ~TextOutput() = default;
