@@ -492,12 +492,23 @@ void QtMainWindow::setHiddenWindowReachable(std::function<bool()> reachable) {
 }
 
 bool QtMainWindow::visible() const {
-    return m->form->isVisible();
+    return m->form->isVisible() && !m->form->isMinimized();
 }
 
 void QtMainWindow::close(CloseReason reason) {
     if (m->ended || !m->events)
         return;
+    // A close from outside (a signal) can come while a handler waits in a
+    // message box or the tray menu. Handlers never overlap and nothing may run
+    // after the unload, so the wait is ended as a No would end it, and the
+    // close comes once the handler is done.
+    if (QThread::currentThread()->loopLevel() > 1) {
+        if (QWidget* waiting = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                                 : QApplication::activeModalWidget())
+            waiting->close();
+        QTimer::singleShot(0, m->form, [this, reason] { close(reason); });
+        return;
+    }
     std::int16_t cancel = 0;
     m->events->Form_QueryUnload(cancel, static_cast<std::int16_t>(reason));
     if (cancel != 0 || m->ended)

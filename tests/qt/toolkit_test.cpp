@@ -127,6 +127,31 @@ TEST_F(ToolkitTest, AnEventLoopEndedFromOutsideUnloadsWithReasonTwo) {
     toolkit.window().setEvents(nullptr);
 }
 
+// Handlers never overlap: a termination request that comes while a handler
+// waits for an answer is taken once that handler is done.
+TEST_F(ToolkitTest, ACloseFromOutsideWaitsForTheHandlerInAMessageBox) {
+    qt::QtToolkit toolkit(lockPath());
+    RecordingEvents events;
+    toolkit.window().setEvents(&events);
+    toolkit.window().show();
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    giveUp.start(10'000);
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(100, [&] { toolkit.window().close(CloseReason::TaskManager); });
+        const MessageAnswer answer = toolkit.messageBox(
+            {"Add a.example to Allowed Domains?", MessageButtons::YesNo, MessageIcon::None, ""});
+        events.log.push_back(answer == MessageAnswer::No ? "handler done after No"
+                                                         : "handler done after Yes");
+    });
+    EXPECT_EQ(QApplication::exec(), 0);
+    std::erase(events.log, "Paint");
+    EXPECT_EQ(events.log, (std::vector<std::string>{"handler done after No", "QueryUnload 3", "Unload"}));
+    EXPECT_TRUE(toolkit.window().ended());
+    toolkit.window().setEvents(nullptr);
+}
+
 TEST_F(ToolkitTest, ProgramFolderIsTheExecutablesRealFolder) {
     qt::QtToolkit toolkit(lockPath());
     char buffer[4096] = {};
