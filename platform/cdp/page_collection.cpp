@@ -37,11 +37,10 @@ public:
     // Every page has a document; what kind it is may still be unknown.
     std::shared_ptr<Document> document() override { return std::make_shared<PageDocument>(m_record); }
     std::string locationUrl() override { return m_record->url; }
-    bool menuBar() override {
-        if (!m_record->menuBar)
-            throw Error(errc::AutomationError, "The browser did not say which window shows the page");
-        return *m_record->menuBar;
-    }
+    // Until the browser has said where the page is, it reads as an ordinary
+    // window: a failure here would count as a pop-up and close it unasked,
+    // even from an allowed domain. The next tick asks the browser again.
+    bool menuBar() override { return m_record->menuBar.value_or(true); }
     // The request is written and not waited for: the page goes when the
     // browser has closed it, and until the tick ends it keeps its answers.
     void quit() override {
@@ -184,8 +183,9 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
 
     // A pop-up opened with window features gets a browser window of its own;
     // a tab opened by script shares its opener's window with other tabs. So a
-    // page opened by script is a pop-up when, at first sight, it is the only
-    // page in its window. The windows are asked only when such a page appears.
+    // page opened by script is a pop-up when, the first time the browser names
+    // every window, it is the only page in its window. The windows are asked
+    // only while such a page waits for that.
     std::vector<const Target*> undecided;
     for (const Target& target : targets) {
         Known& known = m_known[target.id];
@@ -256,17 +256,26 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
                 windows[id] = result["windowId"].get<long>();
         }
     }
+    // A page beside it settles it as a tab. Alone it is a pop-up only when the
+    // browser has named every other page's window too: a page it would not
+    // name (just opening or closing, or slow to answer) may be that neighbour.
     for (const Target* target : undecided) {
         const auto own = windows.find(target->id);
         if (own == windows.end())
             continue; // asked again at the next tick
-        // A page whose window the browser would not name shares no window.
-        bool alone = true;
-        for (const auto& [id, window] : windows) {
-            if (id != target->id && window == own->second)
-                alone = false;
+        bool shared = false;
+        bool allNamed = true;
+        for (const Target& other : targets) {
+            if (other.id == target->id)
+                continue;
+            const auto window = windows.find(other.id);
+            if (window == windows.end())
+                allNamed = false;
+            else if (window->second == own->second)
+                shared = true;
         }
-        m_known[target->id].popup = alone;
+        if (shared || allNamed)
+            m_known[target->id].popup = !shared;
     }
 }
 

@@ -21,7 +21,9 @@ struct PageRecord {
     // Unknown while the page has not answered (alert(), an endless script),
     // and for a page no script opened, which is never asked.
     std::optional<bool> html;
-    // Unknown while the browser has not said in which window the page is.
+    // Unknown while the browser has not said in which window the page is, or
+    // in which window a page that may share it is; the page then reads as
+    // showing its menu bar.
     std::optional<bool> menuBar;
 };
 
@@ -60,8 +62,8 @@ private:
         std::string session;
         long attachId = 0;
         long frameTreeId = 0;
-        // Whether the page sits in a pop-up window; decided when first seen,
-        // as a window of its own beside its opener's.
+        // Whether the page sits in a pop-up window; decided once, as soon as
+        // the browser has named the windows of it and of the pages around it.
         std::optional<bool> popup;
     };
 

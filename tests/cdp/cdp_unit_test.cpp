@@ -353,8 +353,13 @@ private:
         const Json& params = request["params"];
         if (method == "Target.getTargets") {
             // What was held back arrives long after the walk that asked gave up.
-            for (const Json& held : m_late)
-                reply(answerTo(held, {{"windowId", find(held["params"]["targetId"])->window}}));
+            for (const Json& held : m_late) {
+                if (const ScriptedPage* page = find(held["params"]["targetId"]))
+                    reply(answerTo(held, {{"windowId", page->window}}));
+                else
+                    reply({{"id", held["id"]},
+                           {"error", {{"code", -32000}, {"message", "No target with given id"}}}});
+            }
             m_late.clear();
             ++m_walks;
             Json infos = Json::array();
@@ -531,6 +536,9 @@ TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
     for (int tick = 1; tick <= 4; ++tick) {
         SCOPED_TRACE("tick " + std::to_string(tick));
         Timer1_Timer(form);
+        // The browser reads in order: once it answers this, it has seen every
+        // close request of the tick.
+        automation.link().connection().call("Browser.getVersion", Json::object(), 2s);
         const bool closed = c.closedAt != 0 && tick >= c.closedAt;
         EXPECT_EQ(browser.requests("Target.closeTarget").size(), closed ? 1U : 0U);
         EXPECT_EQ(fakes::entries(form.lstBlockedUrls),
