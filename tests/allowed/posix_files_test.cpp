@@ -49,6 +49,33 @@ std::set<std::string> namesIn(const fs::path& folder) {
     return names;
 }
 
+// While it lives, a file can grow to no more than the given size, and a write
+// past it fails instead of ending the process; for every user, root included.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN)) {
+        if (::getrlimit(RLIMIT_FSIZE, &m_saved) != 0)
+            return;
+        rlimit small = m_saved;
+        small.rlim_cur = bytes;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() {
+        if (m_set)
+            ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int);
+    bool m_set = false;
+};
+
 // A fresh folder per test, with the real file adapter behind an otherwise fake platform.
 class PosixFilesTest : public ::testing::Test {
 protected:
@@ -282,19 +309,17 @@ TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileButSavesAWritableFi
         // A write failing in place is reported, never taken for a save.
         for (int i = 0; i < 10'000; ++i)
             form.lstWhiteList.append("d" + std::to_string(i) + ".example");
-        rlimit saved{};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
         auto output = files.openOutput(file.string());
         for (std::int16_t i = 0; i < form.lstWhiteList.count(); ++i)
             output->writeLine(form.lstWhiteList.text(i));
-        const int first = errorNumber([&] { output->close(); });
-        const int second = errorNumber([&] { output->close(); });
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
+        int first = 0;
+        int second = 0;
+        {
+            const FileSizeLimit limit(4096);
+            ASSERT_TRUE(limit.set());
+            first = errorNumber([&] { output->close(); });
+            second = errorNumber([&] { output->close(); });
+        }
         EXPECT_NE(first, 0);
         EXPECT_NE(second, 0) << "a second close does not claim success";
         EXPECT_LE(fs::file_size(file), 4096U);
@@ -330,22 +355,19 @@ TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileButSavesAWritableFi
         ::testing::ExitedWithCode(0), "");
 }
 
-// A file-size limit makes a write fail half-way for every user, root included.
+// A write failing half-way (past a file-size limit) leaves the old file whole.
 TEST_F(PosixFilesTest, WriteFailingHalfWayLeavesTheOldFileWhole) {
     writeAll(file, "old.example\r\n");
     for (int i = 0; i < 10'000; ++i)
         form.lstWhiteList.append("d" + std::to_string(i) + ".example");
 
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const int before = openDescriptors();
-    const int error = errorNumber([&] { SaveAllowedDomains(form); });
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    int error = 0;
+    {
+        const FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.set());
+        error = errorNumber([&] { SaveAllowedDomains(form); });
+    }
 
     EXPECT_NE(error, 0);
     EXPECT_EQ(readAll(file), "old.example\r\n");
