@@ -184,8 +184,8 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
     // A pop-up opened with window features gets a browser window of its own;
     // a tab opened by script shares its opener's window with other tabs. So a
     // page opened by script is a pop-up when, the first time the browser names
-    // every window, it is the only page in its window. The windows are asked
-    // only while such a page waits for that.
+    // its window and its opener's, it is the only page in its window. The
+    // windows are asked only while such a page waits for that.
     std::vector<const Target*> undecided;
     for (const Target& target : targets) {
         Known& known = m_known[target.id];
@@ -256,25 +256,28 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
                 windows[id] = result["windowId"].get<long>();
         }
     }
-    // A page beside it settles it as a tab. Alone it is a pop-up only when the
-    // browser has named every other page's window too: a page it would not
-    // name (just opening or closing, or slow to answer) may be that neighbour.
+    // A page beside it settles it as a tab. Alone it is a pop-up only once the
+    // browser has named its opener's window too: a tab opened by script sits
+    // beside its opener, and an opener it would not name (slow to answer) may
+    // be that neighbour. Other pages are not waited for; some never get a
+    // window (pages the browser shows outside its tab strip), and waiting on
+    // them would let every pop-up through.
     for (const Target* target : undecided) {
         const auto own = windows.find(target->id);
         if (own == windows.end())
             continue; // asked again at the next tick
         bool shared = false;
-        bool allNamed = true;
+        bool openerUnnamed = false;
         for (const Target& other : targets) {
             if (other.id == target->id)
                 continue;
             const auto window = windows.find(other.id);
             if (window == windows.end())
-                allNamed = false;
+                openerUnnamed = openerUnnamed || other.id == target->openerId;
             else if (window->second == own->second)
                 shared = true;
         }
-        if (shared || allNamed)
+        if (shared || !openerUnnamed)
             m_known[target->id].popup = !shared;
     }
 }

@@ -22,8 +22,8 @@ struct PageRecord {
     // and for a page no script opened, which is never asked.
     std::optional<bool> html;
     // Unknown while the browser has not said in which window the page is, or
-    // in which window a page that may share it is; the page then reads as
-    // showing its menu bar.
+    // in which window its opener is; the page then reads as showing its menu
+    // bar.
     std::optional<bool> menuBar;
 };
 
@@ -63,7 +63,7 @@ private:
         long attachId = 0;
         long frameTreeId = 0;
         // Whether the page sits in a pop-up window; decided once, as soon as
-        // the browser has named the windows of it and of the pages around it.
+        // the browser has named its window and its opener's.
         std::optional<bool> popup;
     };
 

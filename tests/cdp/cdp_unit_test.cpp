@@ -504,6 +504,15 @@ const UnnamedWindowCase UnnamedWindowCases[] = {
      3,
      true,
      0},
+    // A page the browser never names (one shown outside its tab strip) does
+    // not hold up the pop-ups beside it.
+    {"PopupWithAnotherWindowNeverNamed",
+     {User, {"OTHER", "chrome://panel.top-chrome/", "", 0, "", 99, false}, popupUnnamedFor(0, false)},
+     false,
+     "POPUP",
+     1,
+     false,
+     1},
     // A page seen beside it in its window settles it, whatever else is unknown.
     {"TabBesideItsOpenerWithAnotherWindowUnnamed",
      {User,
