@@ -47,6 +47,22 @@ constexpr std::size_t BufferSize = 64 * 1024;
     }
 }
 
+// Writes the whole of data at the descriptor's offset: 0, or the error number
+// of the write that failed.
+int writeAll(int fd, std::string_view data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 class PosixInput final : public TextInput {
 public:
     explicit PosixInput(int fd) : m_fd(fd), m_buffer(BufferSize) {}
@@ -135,16 +151,8 @@ public:
 
 private:
     void flush() {
-        std::size_t done = 0;
-        while (done < m_pending.size()) {
-            const ssize_t n = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                raise(errno);
-            }
-            done += static_cast<std::size_t>(n);
-        }
+        if (const int error = writeAll(m_fd, m_pending); error != 0)
+            raise(error);
         m_pending.clear();
     }
 
@@ -210,19 +218,12 @@ public:
 private:
     // The error number of the step that failed, or 0.
     int rewrite(int fd) const {
+        // Nothing was written through this descriptor yet, so it stands at the
+        // start of the file.
         if (::ftruncate(fd, 0) != 0)
             return errno;
-        std::size_t done = 0;
-        while (done < m_pending.size()) {
-            const ssize_t n =
-                ::pwrite(fd, m_pending.data() + done, m_pending.size() - done, static_cast<off_t>(done));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            done += static_cast<std::size_t>(n);
-        }
+        if (const int error = writeAll(fd, m_pending); error != 0)
+            return error;
         return ::fsync(fd) != 0 ? errno : 0;
     }
 
