@@ -1,7 +1,7 @@
 #include "allowed/allowed_domains.h"
 
 #include "allowed/field_reader.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "blocking/list_lookup.h"
 #include "platform/error.h"
 

@@ -1,6 +1,6 @@
 #include "allowed/list_editing.h"
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "blocking/list_lookup.h"
 
 #include <string>

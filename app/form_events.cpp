@@ -1,8 +1,8 @@
 #include "app/form_events.h"
 
 #include "allowed/list_editing.h"
-#include "app/failure_rule.h"
-#include "app/quellit.h"
+#include "form/failure_rule.h"
+#include "form/quellit.h"
 #include "app/startup.h"
 #include "app/visibility.h"
 #include "blocking/popup_scan.h"

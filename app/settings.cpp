@@ -1,8 +1,8 @@
 #include "app/settings.h"
 
-#include "app/conversion.h"
-#include "app/design.h"
-#include "app/quellit.h"
+#include "form/conversion.h"
+#include "form/design.h"
+#include "form/quellit.h"
 #include "platform/error.h"
 
 #include <array>

@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include "allowed/allowed_domains.h"
-#include "app/design.h"
-#include "app/quellit.h"
+#include "form/design.h"
+#include "form/quellit.h"
 #include "app/settings.h"
 #include "help/context_ids.h"
 #include "tray/tray_icon.h"

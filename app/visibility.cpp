@@ -1,7 +1,7 @@
 #include "app/visibility.h"
 
 #include "allowed/allowed_domains.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "app/settings.h"
 #include "help/context_ids.h"
 #include "tray/tray_icon.h"

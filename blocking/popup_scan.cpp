@@ -1,6 +1,6 @@
 #include "blocking/popup_scan.h"
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "blocking/list_lookup.h"
 #include "platform/error.h"
 
@@ -82,7 +82,7 @@ private:
     // Raises SubscriptOutOfRange when the last split URL has no third part.
     const std::string& domain() const {
         if (!m_urlParts || m_urlParts->size() < 3)
-            throw Error(9, "Subscript out of range");
+            throw Error(errc::SubscriptOutOfRange, "Subscript out of range");
         return (*m_urlParts)[2];
     }
 

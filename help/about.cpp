@@ -1,8 +1,8 @@
 #include "help/about.h"
 
-#include "app/design.h"
-#include "app/failure_rule.h"
-#include "app/quellit.h"
+#include "form/design.h"
+#include "form/failure_rule.h"
+#include "form/quellit.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "help/context_ids.h"
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "help/help.h"
 
-#include "app/design.h"
-#include "app/quellit.h"
+#include "form/design.h"
+#include "form/quellit.h"
 #include "platform/error.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "help/update_check.h"
 
-#include "app/conversion.h"
-#include "app/design.h"
-#include "app/quellit.h"
+#include "form/conversion.h"
+#include "form/design.h"
+#include "form/quellit.h"
 #include "help/web_links.h"
 
 #include <exception>

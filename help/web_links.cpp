@@ -1,6 +1,6 @@
 #include "help/web_links.h"
 
-#include "app/design.h"
+#include "form/design.h"
 
 namespace tavro {
 

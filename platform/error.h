@@ -24,15 +24,23 @@ private:
 namespace errc {
 inline constexpr int InvalidProcedureCall = 5;
 inline constexpr int Overflow = 6;
+inline constexpr int OutOfMemory = 7;
+inline constexpr int SubscriptOutOfRange = 9;
 inline constexpr int TypeMismatch = 13;
+inline constexpr int InternalError = 51;
 inline constexpr int FileNotFound = 53;
+inline constexpr int DeviceIoError = 57;
+inline constexpr int DiskFull = 61;
 inline constexpr int InputPastEndOfFile = 62;
+inline constexpr int TooManyFiles = 67;
 inline constexpr int PermissionDenied = 70;
 inline constexpr int PathFileAccess = 75;
+inline constexpr int PathNotFound = 76;
 inline constexpr int ObjectVariableNotSet = 91;
 inline constexpr int InvalidPropertyValue = 380;
 inline constexpr int InvalidPropertyArrayIndex = 381;
 inline constexpr int ObjectRequired = 424;
+inline constexpr int CannotCreateObject = 429;
 inline constexpr int AutomationError = 440;
 inline constexpr int NoMenuBar = 449;
 } // namespace errc

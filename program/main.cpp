@@ -1,7 +1,7 @@
 // Picks the adapters, builds the main window and runs the program.
-#include "app/design.h"
+#include "form/design.h"
 #include "app/form_events.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "platform/alsa/alsa_tone.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"

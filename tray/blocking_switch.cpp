@@ -1,6 +1,6 @@
 #include "tray/blocking_switch.h"
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "tray/tray_icon.h"
 
 namespace tavro {

@@ -1,8 +1,8 @@
 #include "tray/tray_icon.h"
 
-#include "app/design.h"
-#include "app/failure_rule.h"
-#include "app/quellit.h"
+#include "form/design.h"
+#include "form/failure_rule.h"
+#include "form/quellit.h"
 
 #include <utility>
 

@@ -16,12 +16,6 @@ namespace tavro {
 
 namespace {
 
-// Numbers of the file errors the logic does not raise itself.
-constexpr int DeviceIoError = 57;
-constexpr int DiskFull = 61;
-constexpr int TooManyFiles = 67;
-constexpr int PathNotFound = 76;
-
 constexpr std::size_t BufferSize = 64 * 1024;
 
 [[noreturn]] void raise(int error) {
@@ -33,15 +27,15 @@ constexpr std::size_t BufferSize = 64 * 1024;
         throw Error(errc::PermissionDenied, "Permission denied");
     case ENOSPC:
     case EDQUOT:
-        throw Error(DiskFull, "Disk full");
+        throw Error(errc::DiskFull, "Disk full");
     case EIO:
-        throw Error(DeviceIoError, "Device I/O error");
+        throw Error(errc::DeviceIoError, "Device I/O error");
     case EMFILE:
     case ENFILE:
-        throw Error(TooManyFiles, "Too many files");
+        throw Error(errc::TooManyFiles, "Too many files");
     case ENOENT:
     case ENOTDIR:
-        throw Error(PathNotFound, "Path not found");
+        throw Error(errc::PathNotFound, "Path not found");
     default:
         throw Error(errc::PathFileAccess, "Path/File access error");
     }

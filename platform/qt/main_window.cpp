@@ -1,6 +1,6 @@
 #include "platform/qt/main_window.h"
 
-#include "app/design.h"
+#include "form/design.h"
 #include "help/web_links.h"
 #include "platform/qt/pictures.h"
 

@@ -1,6 +1,6 @@
 #include "platform/qt/qt_settings_store.h"
 
-#include "app/design.h"
+#include "form/design.h"
 #include "platform/error.h"
 
 #include <QSettings>

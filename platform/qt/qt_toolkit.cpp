@@ -1,6 +1,6 @@
 #include "platform/qt/qt_toolkit.h"
 
-#include "app/design.h"
+#include "form/design.h"
 #include "platform/error.h"
 
 #include <QApplication>

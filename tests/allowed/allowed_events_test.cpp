@@ -1,7 +1,7 @@
 // The allowed-domain handlers as the window's events reach them.
-#include "app/failure_rule.h"
+#include "form/failure_rule.h"
 #include "app/form_events.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 
 #include <gmock/gmock.h>

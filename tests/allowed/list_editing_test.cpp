@@ -1,5 +1,5 @@
 #include "allowed/list_editing.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
 

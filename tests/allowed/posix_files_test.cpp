@@ -1,5 +1,5 @@
 #include "allowed/allowed_domains.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "platform/error.h"
 #include "platform/posix/posix_files.h"
 #include "tests/fakes/fake_platform.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/form_events.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "app/failure_rule.h"
+#include "form/failure_rule.h"
 #include "tests/app/journal_platform.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "blocking/popup_scan.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"

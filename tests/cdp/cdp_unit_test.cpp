@@ -3,7 +3,7 @@
 // the places a browser is looked for, and the popup scan through the adapter
 // while the browser keeps a page's window to itself.
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "blocking/popup_scan.h"
 #include "platform/cdp/browser_link.h"
 #include "platform/cdp/cdp_browser.h"

@@ -3,7 +3,7 @@
 // on the profile folder, and the demo's buttons must open pop-ups the scan
 // closes.
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "blocking/popup_scan.h"
 #include "platform/cdp/cdp_browser.h"
 #include "tests/cdp/browser_driver.h"

@@ -54,7 +54,7 @@ std::unique_ptr<NewBrowser> FakeBrowserAutomation::createBrowser() {
     if (newBrowserFailure)
         std::rethrow_exception(newBrowserFailure);
     if (failNewBrowser)
-        throw Error(429, "ActiveX component can't create object");
+        throw Error(errc::CannotCreateObject, "ActiveX component can't create object");
     return std::make_unique<FakeNewBrowser>(*this);
 }
 

@@ -106,7 +106,7 @@ public:
     std::shared_ptr<ShellWindows> createShellWindows() override {
         ++creations;
         if (failCreate)
-            throw Error(429, "ActiveX component can't create object");
+            throw Error(errc::CannotCreateObject, "ActiveX component can't create object");
         return shell;
     }
     std::unique_ptr<NewBrowser> createBrowser() override;

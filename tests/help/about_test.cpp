@@ -1,6 +1,6 @@
-#include "app/design.h"
+#include "form/design.h"
 #include "app/form_events.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "help/about.h"
 #include "tests/fakes/fake_platform.h"
 

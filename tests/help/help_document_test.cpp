@@ -1,4 +1,4 @@
-#include "app/design.h"
+#include "form/design.h"
 #include "helpviewer/help_document.h"
 #include "tests/help/qt_app.h"
 

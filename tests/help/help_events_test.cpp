@@ -1,5 +1,5 @@
 #include "app/form_events.h"
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 
 #include <gtest/gtest.h>

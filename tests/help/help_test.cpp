@@ -1,4 +1,4 @@
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "help/context_ids.h"
 #include "help/help.h"
 #include "tests/fakes/fake_platform.h"

@@ -1,4 +1,4 @@
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "help/update_check.h"
 #include "platform/curl/curl_http_fetch.h"
 #include "tests/fakes/fake_platform.h"

@@ -1,4 +1,4 @@
-#include "app/conversion.h"
+#include "form/conversion.h"
 #include "platform/error.h"
 
 #include <gtest/gtest.h>

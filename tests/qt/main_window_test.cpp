@@ -1,4 +1,4 @@
-#include "app/design.h"
+#include "form/design.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/termination_signals.h"
 #include "tests/qt/qt_test_support.h"

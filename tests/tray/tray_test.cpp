@@ -1,4 +1,4 @@
-#include "app/quellit.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 #include "tray/blocking_switch.h"
 #include "tray/tray_icon.h"

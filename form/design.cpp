@@ -1,4 +1,4 @@
-#include "app/design.h"
+#include "form/design.h"
 
 #include <algorithm>
 #include <array>

@@ -9,9 +9,6 @@ namespace tavro {
 
 class Quellit;
 
-inline constexpr int OutOfMemory = 7;
-inline constexpr int InternalError = 51;
-
 // The text the user is shown for an error that nothing handled.
 std::string failureMessage(int number, const std::string& description);
 

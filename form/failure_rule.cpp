@@ -1,6 +1,6 @@
-#include "app/failure_rule.h"
+#include "form/failure_rule.h"
 
-#include "app/quellit.h"
+#include "form/quellit.h"
 
 #include <cstdlib>
 #include <new>
@@ -18,9 +18,9 @@ Failure currentFailure() {
     } catch (const Error& e) {
         return {e.number(), e.description()};
     } catch (const std::bad_alloc&) {
-        return {OutOfMemory, "Out of memory"};
+        return {errc::OutOfMemory, "Out of memory"};
     } catch (const std::exception& e) {
-        return {InternalError, std::string("Internal error (") + e.what() + ")"};
+        return {errc::InternalError, std::string("Internal error (") + e.what() + ")"};
     }
 }
 

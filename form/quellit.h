@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/design.h"
+#include "form/design.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
 
@@ -50,7 +50,7 @@ public:
     bool BlockingEnabled = false;
     bool StartupHidePending = false;
 
-    // Set once an unexpected failure is being reported; see app/failure_rule.h.
+    // Set once an unexpected failure is being reported; see form/failure_rule.h.
     bool endingOnFailure = false;
 
     // The two code modules' values live as long as the window does.
