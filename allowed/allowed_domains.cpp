@@ -1,8 +1,8 @@
 #include "allowed/allowed_domains.h"
 
 #include "allowed/field_reader.h"
-#include "form/quellit.h"
 #include "blocking/list_lookup.h"
+#include "form/quellit.h"
 #include "platform/error.h"
 
 #include <exception>

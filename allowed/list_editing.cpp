@@ -1,7 +1,7 @@
 #include "allowed/list_editing.h"
 
-#include "form/quellit.h"
 #include "blocking/list_lookup.h"
+#include "form/quellit.h"
 
 #include <string>
 

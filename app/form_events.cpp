@@ -1,11 +1,11 @@
 #include "app/form_events.h"
 
 #include "allowed/list_editing.h"
-#include "form/failure_rule.h"
-#include "form/quellit.h"
 #include "app/startup.h"
 #include "app/visibility.h"
 #include "blocking/popup_scan.h"
+#include "form/failure_rule.h"
+#include "form/quellit.h"
 #include "help/about.h"
 #include "help/help.h"
 #include "help/update_check.h"

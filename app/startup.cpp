@@ -1,9 +1,9 @@
 #include "app/startup.h"
 
 #include "allowed/allowed_domains.h"
+#include "app/settings.h"
 #include "form/design.h"
 #include "form/quellit.h"
-#include "app/settings.h"
 #include "help/context_ids.h"
 #include "tray/tray_icon.h"
 

@@ -1,8 +1,8 @@
 #include "app/visibility.h"
 
 #include "allowed/allowed_domains.h"
-#include "form/quellit.h"
 #include "app/settings.h"
+#include "form/quellit.h"
 #include "help/context_ids.h"
 #include "tray/tray_icon.h"
 

@@ -8,8 +8,8 @@
 //
 // usage: browser_bench [--seconds N] [--popups N]   (defaults: 60 s, 60 pop-ups)
 
-#include "form/quellit.h"
 #include "blocking/popup_scan.h"
+#include "form/quellit.h"
 #include "platform/cdp/cdp_browser.h"
 #include "tests/cdp/browser_driver.h"
 #include "tests/cdp/chromium_process.h"

@@ -1,8 +1,8 @@
 // The cost of the program's own logic, apart from the browser's round trips:
 // one ListContains miss, and one tick of the popup scan over fake windows.
-#include "form/quellit.h"
 #include "blocking/list_lookup.h"
 #include "blocking/popup_scan.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 #include "blocking/popup_scan.h"
 
-#include "form/quellit.h"
 #include "blocking/list_lookup.h"
+#include "form/quellit.h"
 #include "platform/error.h"
 
 #include <exception>

@@ -1,6 +1,6 @@
 // Picks the adapters, builds the main window and runs the program.
-#include "form/design.h"
 #include "app/form_events.h"
+#include "form/design.h"
 #include "form/quellit.h"
 #include "platform/alsa/alsa_tone.h"
 #include "platform/cdp/cdp_browser.h"

@@ -1,6 +1,6 @@
 // The allowed-domain handlers as the window's events reach them.
-#include "form/failure_rule.h"
 #include "app/form_events.h"
+#include "form/failure_rule.h"
 #include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 

@@ -1,5 +1,5 @@
-#include "form/quellit.h"
 #include "blocking/popup_scan.h"
+#include "form/quellit.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
 

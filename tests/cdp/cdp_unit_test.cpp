@@ -3,8 +3,8 @@
 // the places a browser is looked for, and the popup scan through the adapter
 // while the browser keeps a page's window to itself.
 
-#include "form/quellit.h"
 #include "blocking/popup_scan.h"
+#include "form/quellit.h"
 #include "platform/cdp/browser_link.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/cdp/connection.h"

@@ -1,8 +1,8 @@
 // The popup scan against a real Chromium: the real DevTools adapter, the real
 // Timer1_Timer, and fakes for the window, the keys and the tone.
 
-#include "form/quellit.h"
 #include "blocking/popup_scan.h"
+#include "form/quellit.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/cdp/page_collection.h"
 #include "platform/error.h"

@@ -3,8 +3,8 @@
 // on the profile folder, and the demo's buttons must open pop-ups the scan
 // closes.
 
-#include "form/quellit.h"
 #include "blocking/popup_scan.h"
+#include "form/quellit.h"
 #include "platform/cdp/cdp_browser.h"
 #include "tests/cdp/browser_driver.h"
 #include "tests/cdp/chromium_process.h"

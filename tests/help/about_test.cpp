@@ -1,5 +1,5 @@
-#include "form/design.h"
 #include "app/form_events.h"
+#include "form/design.h"
 #include "form/quellit.h"
 #include "help/about.h"
 #include "tests/fakes/fake_platform.h"
