@@ -2,7 +2,7 @@
 
 #include "platform/browser.h"
 #include "platform/cdp/browser_link.h"
-#include "platform/cdp/desktop_opener.h"
+#include "platform/posix/desktop_opener.h"
 
 #include <memory>
 #include <string>

@@ -177,16 +177,13 @@ void PageCollection::collectAnswers(Connection& c) {
     }
 }
 
-void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
-    const Timeouts& timeouts = m_link->timeouts();
-    collectAnswers(c);
-
-    // A pop-up opened with window features gets a browser window of its own;
-    // a tab opened by script shares its opener's window with other tabs. So a
-    // page opened by script is a pop-up when, the first time the browser names
-    // its window and its opener's, it is the only page in its window. The
-    // windows are asked only while such a page waits for that.
-    std::vector<const Target*> undecided;
+// A pop-up opened with window features gets a browser window of its own; a
+// tab opened by script shares its opener's window with other tabs. So a page
+// opened by script is a pop-up when, the first time the browser names its
+// window and its opener's, it is the only page in its window. The windows are
+// asked only while such a page waits for that.
+PageCollection::WindowAsks PageCollection::askWindows(Connection& c, const std::vector<Target>& targets) {
+    WindowAsks asks;
     for (const Target& target : targets) {
         Known& known = m_known[target.id];
         if (known.popup)
@@ -194,21 +191,21 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
         if (target.openerId.empty())
             known.popup = false; // no script opened it: the user did
         else
-            undecided.push_back(&target);
+            asks.undecided.push_back(&target);
     }
-    std::map<std::string, long> windowAsks;
-    if (!undecided.empty()) {
+    if (!asks.undecided.empty()) {
         for (const Target& target : targets)
-            windowAsks[target.id] = c.send("Browser.getWindowForTarget", {{"targetId", target.id}});
+            asks.ids[target.id] = c.send("Browser.getWindowForTarget", {{"targetId", target.id}});
     }
+    return asks;
+}
 
-    // The kind of each document opened by script, not yet known for the
-    // address it shows. Only those pages are asked: the scan leaves a page no
-    // script opened alone whatever it shows, and asking every tab of a large
-    // browser would hold up the tick for nothing.
+// The kind of each document opened by script, not yet known for the address it
+// shows. Only those pages are asked: the scan leaves a page no script opened
+// alone whatever it shows, and asking every tab of a large browser would hold
+// up the tick for nothing. Returns the questions the browser answers itself.
+std::vector<long> PageCollection::probeDocumentKinds(Connection& c, const std::vector<Target>& targets) {
     std::vector<long> browserIds;
-    for (const auto& [id, ask] : windowAsks)
-        browserIds.push_back(ask);
     for (const Target& target : targets) {
         Known& known = m_known[target.id];
         if (!target.canAccessOpener || (known.html && known.kindUrl == target.url))
@@ -230,11 +227,16 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
         if (known.attachId != 0)
             browserIds.push_back(known.attachId);
     }
+    return browserIds;
+}
+
+// The browser's own answers first; then the attached pages are asked at once,
+// all together, and the tick waits a short while for every page that has a
+// question out.
+void PageCollection::awaitAnswers(Connection& c, std::vector<long> browserIds) {
+    const Timeouts& timeouts = m_link->timeouts();
     if (!browserIds.empty())
         c.wait(browserIds, Clock::now() + timeouts.browser);
-
-    // Attached pages are asked at once, all together; then the tick waits a
-    // short while for every page that has a question out.
     collectAnswers(c);
     std::vector<long> pageIds;
     for (const auto& [id, known] : m_known) {
@@ -245,9 +247,17 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
         c.wait(pageIds, Clock::now() + timeouts.page);
         collectAnswers(c);
     }
+}
 
+// A page beside it settles it as a tab. Alone it is a pop-up only once the
+// browser has named its opener's window too: a tab opened by script sits
+// beside its opener, and an opener it would not name (slow to answer) may be
+// that neighbour. Other pages are not waited for; some never get a window
+// (pages the browser shows outside its tab strip), and waiting on them would
+// let every pop-up through.
+void PageCollection::decidePopups(Connection& c, const std::vector<Target>& targets, const WindowAsks& asks) {
     std::map<std::string, long> windows;
-    for (const auto& [id, ask] : windowAsks) {
+    for (const auto& [id, ask] : asks.ids) {
         std::optional<Json> answer = c.take(ask);
         c.forget(ask);
         if (answer && !answer->contains("error")) {
@@ -256,13 +266,7 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
                 windows[id] = result["windowId"].get<long>();
         }
     }
-    // A page beside it settles it as a tab. Alone it is a pop-up only once the
-    // browser has named its opener's window too: a tab opened by script sits
-    // beside its opener, and an opener it would not name (slow to answer) may
-    // be that neighbour. Other pages are not waited for; some never get a
-    // window (pages the browser shows outside its tab strip), and waiting on
-    // them would let every pop-up through.
-    for (const Target* target : undecided) {
+    for (const Target* target : asks.undecided) {
         const auto own = windows.find(target->id);
         if (own == windows.end())
             continue; // asked again at the next tick
@@ -280,6 +284,16 @@ void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
         if (shared || !openerUnnamed)
             m_known[target->id].popup = !shared;
     }
+}
+
+void PageCollection::learn(Connection& c, const std::vector<Target>& targets) {
+    collectAnswers(c);
+    const WindowAsks asks = askWindows(c, targets);
+    std::vector<long> browserIds = probeDocumentKinds(c, targets);
+    for (const auto& [id, ask] : asks.ids)
+        browserIds.push_back(ask);
+    awaitAnswers(c, std::move(browserIds));
+    decidePopups(c, targets, asks);
 }
 
 std::unique_ptr<WindowWalk> PageCollection::walk() {

@@ -70,7 +70,19 @@ private:
     std::vector<Target> readTargets(Connection& c);
     void forgetGone(Connection& c, const std::vector<Target>& targets);
     void collectAnswers(Connection& c);
+    // The windows asked about, for the pages opened by script whose kind of
+    // window is not decided yet.
+    struct WindowAsks {
+        std::vector<const Target*> undecided;
+        std::map<std::string, long> ids;
+    };
+
+    // Learns, in four phases, what the walk needs to know about new pages.
     void learn(Connection& c, const std::vector<Target>& targets);
+    WindowAsks askWindows(Connection& c, const std::vector<Target>& targets);
+    std::vector<long> probeDocumentKinds(Connection& c, const std::vector<Target>& targets);
+    void awaitAnswers(Connection& c, std::vector<long> browserIds);
+    void decidePopups(Connection& c, const std::vector<Target>& targets, const WindowAsks& asks);
     void finishProbe(Connection& c, Known& known, const Json& answer);
 
     std::shared_ptr<BrowserLink> m_link;

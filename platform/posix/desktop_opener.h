@@ -5,7 +5,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace tavro::cdp {
+namespace tavro {
 
 // Opens an address in the user's default web browser through the desktop's
 // opener command, for when no browser with a debugging port is running.
@@ -34,4 +34,4 @@ private:
     std::vector<pid_t> m_running;
 };
 
-} // namespace tavro::cdp
+} // namespace tavro

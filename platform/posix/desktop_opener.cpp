@@ -1,4 +1,4 @@
-#include "platform/cdp/desktop_opener.h"
+#include "platform/posix/desktop_opener.h"
 
 #include "platform/error.h"
 
@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace tavro::cdp {
+namespace tavro {
 
 namespace {
 
@@ -86,4 +86,4 @@ void DesktopOpener::open(const std::string& url) {
     }
 }
 
-} // namespace tavro::cdp
+} // namespace tavro
