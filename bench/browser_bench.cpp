@@ -120,7 +120,7 @@ void tickTimes(BrowserDriver& driver, PageServer& server, const std::string& por
 class PopupWatch {
 public:
     explicit PopupWatch(const std::string& portFile) : m_driver(portFile) {
-        m_driver.connection().onEvent = [this](const tavro::cdp::Json& event) { record(event); };
+        m_driver.connection().onEvent = [this](const tavro::websocket::Json& event) { record(event); };
         m_driver.connection().call("Target.setDiscoverTargets", {{"discover", true}}, 5s);
         m_thread = std::thread([this] {
             while (!m_stop) {
@@ -143,7 +143,7 @@ public:
     }
 
 private:
-    void record(const tavro::cdp::Json& event) {
+    void record(const tavro::websocket::Json& event) {
         const auto now = Clock::now();
         const std::string method = event.value("method", "");
         const auto& params = event["params"];

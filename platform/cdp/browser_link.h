@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/cdp/connection.h"
 #include "platform/cdp/discovery.h"
+#include "platform/websocket/json_connection.h"
 
 #include <chrono>
 #include <memory>

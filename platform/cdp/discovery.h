@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/cdp/connection.h"
+#include "platform/websocket/json_connection.h"
 
 #include <chrono>
 #include <cstdint>
@@ -10,6 +10,11 @@
 #include <vector>
 
 namespace tavro::cdp {
+
+using websocket::Clock;
+using websocket::Connection;
+using websocket::Json;
+using websocket::resultOf;
 
 // Where a browser with a debugging port may be found, tried in order. The
 // browser is only ever reached on 127.0.0.1, whatever a file says.

@@ -13,14 +13,14 @@ BrowserDriver::BrowserDriver(const std::string& portFile) {
     const auto endpoint = cdp::readPortFile(portFile);
     if (!endpoint)
         throw std::runtime_error("no DevToolsActivePort at " + portFile);
-    m_connection = cdp::Connection::open(endpoint->port, endpoint->path, 5s);
+    m_connection = websocket::Connection::open(endpoint->port, endpoint->path, 5s);
 }
 
 std::vector<TestPage> BrowserDriver::pages() {
-    const cdp::Json result =
-        m_connection->call("Target.getTargets", {{"filter", cdp::Json::array({{{"type", "page"}}})}}, 5s);
+    const websocket::Json result = m_connection->call(
+        "Target.getTargets", {{"filter", websocket::Json::array({{{"type", "page"}}})}}, 5s);
     std::vector<TestPage> out;
-    for (const cdp::Json& info : result["targetInfos"]) {
+    for (const websocket::Json& info : result["targetInfos"]) {
         if (info.value("type", "") != "page" || info.contains("subtype"))
             continue;
         out.push_back(TestPage{info.value("targetId", ""), info.value("url", ""), info.value("title", ""),
@@ -30,7 +30,7 @@ std::vector<TestPage> BrowserDriver::pages() {
 }
 
 std::string BrowserDriver::open(const std::string& url, bool newWindow) {
-    const cdp::Json result =
+    const websocket::Json result =
         m_connection->call("Target.createTarget", {{"url", url}, {"newWindow", newWindow}}, 10s);
     return result.value("targetId", "");
 }

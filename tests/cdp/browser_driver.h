@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/cdp/connection.h"
+#include "platform/websocket/json_connection.h"
 
 #include <chrono>
 #include <functional>
@@ -42,10 +42,10 @@ public:
     // The pages that have loaded a document with this title.
     static std::vector<TestPage> titled(const std::vector<TestPage>& pages, const std::string& title);
 
-    cdp::Connection& connection() { return *m_connection; }
+    websocket::Connection& connection() { return *m_connection; }
 
 private:
-    std::unique_ptr<cdp::Connection> m_connection;
+    std::unique_ptr<websocket::Connection> m_connection;
 };
 
 } // namespace tavro::testing

@@ -7,10 +7,10 @@
 #include "form/quellit.h"
 #include "platform/cdp/browser_link.h"
 #include "platform/cdp/cdp_browser.h"
-#include "platform/cdp/connection.h"
 #include "platform/cdp/discovery.h"
 #include "platform/cdp/page_collection.h"
 #include "platform/error.h"
+#include "platform/websocket/json_connection.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
 

@@ -31,10 +31,10 @@ int runScript(const std::string& arguments, const std::string& dataHome) {
 
 // A real click, so the browser's own blocker lets the pop-up open.
 void click(BrowserDriver& driver, const std::string& pageId, const std::string& buttonId) {
-    cdp::Connection& c = driver.connection();
+    websocket::Connection& c = driver.connection();
     const std::string session =
         c.call("Target.attachToTarget", {{"targetId", pageId}, {"flatten", true}}, 5s)["sessionId"];
-    const cdp::Json box =
+    const websocket::Json box =
         c.call("Runtime.evaluate",
                {{"expression",
                  "(() => { const r = document.getElementById('" + buttonId +

@@ -15,12 +15,14 @@
 #include <string>
 #include <vector>
 
-namespace tavro::cdp {
+namespace tavro::websocket {
 
 using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-// One WebSocket to a browser's DevTools endpoint on the loopback interface.
+// One WebSocket on the loopback interface carrying JSON commands, answers
+// matched by id, and events: the shape both browser automation protocols
+// share.
 //
 // Everything runs on the calling thread: a call queues its message and then
 // drives the socket until its answer arrives or its deadline passes. An answer
@@ -40,7 +42,8 @@ public:
     // False once the browser has closed the socket or a transfer failed.
     bool isOpen() const { return m_open; }
 
-    // Queues a command whose answer will be awaited; returns its id.
+    // Queues a command whose answer will be awaited; returns its id. A
+    // sessionId addresses one page's session where the protocol has them.
     long send(const std::string& method, const Json& params = Json::object(),
               const std::string& sessionId = {});
     // Queues a command whose answer nobody waits for.
@@ -92,7 +95,9 @@ private:
     std::map<long, std::optional<Json>> m_awaited;
 };
 
-// The result of an answer, or an Error carrying the browser's own message.
+// The result of an answer, or an Error carrying the browser's own message,
+// whether the protocol sends it as an error object or as an error code with
+// a message beside it.
 Json resultOf(const Json& answer);
 
-} // namespace tavro::cdp
+} // namespace tavro::websocket

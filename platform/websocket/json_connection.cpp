@@ -1,4 +1,4 @@
-#include "platform/cdp/connection.h"
+#include "platform/websocket/json_connection.h"
 
 #include "platform/error.h"
 
@@ -7,7 +7,7 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/websocket.hpp>
 
-namespace tavro::cdp {
+namespace tavro::websocket {
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -74,7 +74,7 @@ std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::stri
         if (failure.empty())
             failure = "the browser did not answer in time";
         throw Error(errc::AutomationError,
-                    "Cannot reach the browser's debugging port " + std::to_string(port) + ": " + failure);
+                    "Cannot reach the browser's automation port " + std::to_string(port) + ": " + failure);
     }
     self.m_ws.read_message_max(64U * 1024U * 1024U);
     self.m_open = true;
@@ -219,12 +219,13 @@ Json resultOf(const Json& answer) {
     const auto error = answer.find("error");
     if (error != answer.end()) {
         std::string text = "The browser refused the request";
-        if (error->is_object() && error->contains("message") && (*error)["message"].is_string())
-            text = (*error)["message"].get<std::string>();
+        const Json& holder = error->is_object() ? *error : answer;
+        if (holder.contains("message") && holder["message"].is_string())
+            text = holder["message"].get<std::string>();
         throw Error(errc::AutomationError, text);
     }
     const auto result = answer.find("result");
     return result != answer.end() ? *result : Json::object();
 }
 
-} // namespace tavro::cdp
+} // namespace tavro::websocket
