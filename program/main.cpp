@@ -2,6 +2,7 @@
 #include "app/form_events.h"
 #include "form/design.h"
 #include "form/quellit.h"
+#include "help/web_links.h"
 #include "platform/alsa/alsa_tone.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"
@@ -28,6 +29,10 @@ void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
     window.bindCheckBox("chkMenubar", form.chkMenubar);
     window.bindCaption("cmd_Enable", form.cmd_Enable);
     window.bindCaption("mnuEnable", form.mnuEnable);
+    for (const tavro::ControlDesign& d : tavro::controlDesigns()) {
+        if (d.kind == tavro::ControlKind::HyperLink)
+            window.bindLink(d.name, tavro::linkTarget(d.name));
+    }
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "platform/qt/main_window.h"
 
 #include "form/design.h"
-#include "help/web_links.h"
+#include "platform/qt/control_bindings.h"
 #include "platform/qt/pictures.h"
+#include "platform/qt/qt_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,15 +35,11 @@ namespace tavro::qt {
 
 namespace {
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The design's face where it exists; otherwise a condensed sans-serif, whose
 // widths come closest to it, so the captions fit the fixed control sizes.
 QFont designFont() {
     QFont font;
-    font.setFamilies({qs(LinkFontFamily), QStringLiteral("DejaVu Sans Condensed"),
+    font.setFamilies({toQString(LinkFontFamily), QStringLiteral("DejaVu Sans Condensed"),
                       QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(LinkFontPointSize);
@@ -69,8 +66,35 @@ QFont fittedFont(const QString& text, int width) {
     return font;
 }
 
+// The design draws its links in their own colour and, unlike Qt's links, not underlined.
+QString linkHtml(const QString& address, const QString& caption) {
+    return QStringLiteral("<a href=\"%1\" style=\"color:#%2; text-decoration:none;\">%3</a>")
+        .arg(address.toHtmlEscaped())
+        .arg(LinkColorRgb, 6, 16, QLatin1Char('0'))
+        .arg(caption.toHtmlEscaped());
+}
+
 QRect pixelRect(const ControlDesign& d) {
     return {twipsToPixels(d.left), twipsToPixels(d.top), twipsToPixels(d.width), twipsToPixels(d.height)};
+}
+
+// What a screen reader says for a control that has no caption of its own: a
+// list is named by the frame around it (the blocked list is drawn over its
+// frame rather than placed inside it), the logo by the program.
+QString accessibleName(const ControlDesign& d) {
+    if (d.kind == ControlKind::PictureBox)
+        return toQString(AppTitle);
+    if (d.kind != ControlKind::ListBox)
+        return {};
+    for (const ControlDesign& frame : controlDesigns()) {
+        if (frame.kind != ControlKind::Frame)
+            continue;
+        const bool around =
+            d.container.empty() ? pixelRect(frame).contains(pixelRect(d)) : frame.name == d.container;
+        if (around)
+            return toQString(frame.caption);
+    }
+    return {};
 }
 
 // The top-level widget: turns Qt's paint and close into the window's events.
@@ -93,171 +117,6 @@ protected:
         if (userClose)
             userClose();
     }
-};
-
-// The logo: a click on it is the picture box's Click.
-class PictureBox final : public QLabel {
-public:
-    std::function<void()> clicked;
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        QLabel::mouseReleaseEvent(event);
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked)
-            clicked();
-    }
-};
-
-// A click never grays a box: only a stored value can. A grayed box becomes checked.
-class OptionCheckBox final : public QCheckBox {
-protected:
-    void nextCheckState() override {
-        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-    }
-};
-
-// Runs a function for the events of another object.
-class EventHook final : public QObject {
-public:
-    EventHook(QObject* parent, std::function<bool(QEvent*)> hook)
-        : QObject(parent), m_hook(std::move(hook)) {}
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override { return m_hook(event); }
-
-private:
-    std::function<bool(QEvent*)> m_hook;
-};
-
-Qt::CheckState toCheckState(std::int16_t value) {
-    switch (value) {
-    case CheckBox::Checked:
-        return Qt::Checked;
-    case CheckBox::Grayed:
-        return Qt::PartiallyChecked;
-    default:
-        return Qt::Unchecked;
-    }
-}
-
-std::int16_t toCheckValue(Qt::CheckState state) {
-    switch (state) {
-    case Qt::Checked:
-        return CheckBox::Checked;
-    case Qt::PartiallyChecked:
-        return CheckBox::Grayed;
-    default:
-        return CheckBox::Unchecked;
-    }
-}
-
-class QtTimer final : public Timer {
-public:
-    explicit QtTimer(QObject* parent) : m_timer(new QTimer(parent)) {
-        m_timer->setObjectName(QStringLiteral("Timer1"));
-        m_timer->setInterval(Timer1Interval);
-    }
-    int interval() const override { return m_timer->interval(); }
-    bool enabled() const override { return m_timer->isActive(); }
-    void setEnabled(bool enabled) override {
-        if (enabled)
-            m_timer->start();
-        else
-            m_timer->stop();
-    }
-    QTimer* qtimer() const { return m_timer; }
-
-private:
-    QTimer* m_timer;
-};
-
-// Tells whether a widget is handling a mouse button or key press of the user's
-// at the moment: true from the press until the event loop next runs.
-class UserInputWatch final : public QObject {
-public:
-    explicit UserInputWatch(QAbstractScrollArea* area) {
-        area->installEventFilter(this);
-        area->viewport()->installEventFilter(this);
-    }
-    bool active() const { return m_active; }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::KeyPress:
-            if (!m_active) {
-                m_active = true;
-                QTimer::singleShot(0, this, [this] { m_active = false; });
-            }
-            break;
-        default:
-            break;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool m_active = false;
-};
-
-// Keeps a list widget and its model in step. The model is the truth; the
-// widget's own changes of selection are only accepted from the user.
-class ListView final : public ListBox::Observer {
-public:
-    ListView(QListWidget* widget, ListBox& model) : m_widget(widget), m_model(model), m_input(widget) {
-        for (std::int16_t i = 0; i < model.count(); ++i)
-            m_widget->addItem(QString::fromStdString(model.text(i)));
-        showSelection(model.selected());
-        QObject::connect(m_widget, &QListWidget::itemSelectionChanged, m_widget, [this] { userSelected(); });
-        m_model.setObserver(this);
-    }
-    ListView(const ListView&) = delete;
-    ListView& operator=(const ListView&) = delete;
-
-    void appended(const std::string& text) override {
-        const QSignalBlocker blocker(m_widget);
-        m_widget->addItem(QString::fromStdString(text));
-    }
-    void removed(std::int16_t position) override {
-        {
-            const QSignalBlocker blocker(m_widget);
-            delete m_widget->takeItem(position);
-        }
-        // Qt moves its selection on its own when the selected row goes; the
-        // model's rule decides instead.
-        showSelection(m_model.selected());
-    }
-    void selectionChanged(std::int16_t position) override { showSelection(position); }
-
-private:
-    void showSelection(std::int16_t position) {
-        const QSignalBlocker blocker(m_widget);
-        if (position == ListBox::NoSelection) {
-            m_widget->selectionModel()->clearSelection();
-            m_widget->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
-        } else {
-            m_widget->setCurrentRow(position, QItemSelectionModel::ClearAndSelect);
-        }
-    }
-    void userSelected() {
-        // Qt selects on its own too: it keeps one entry selected when the
-        // selected one goes, and picks one when the list gets the focus back.
-        // Only the user's own clicks and keys change the model.
-        if (!m_input.active()) {
-            showSelection(m_model.selected());
-            return;
-        }
-        const QList<QListWidgetItem*> items = m_widget->selectedItems();
-        const int row = items.isEmpty() ? -1 : m_widget->row(items.front());
-        m_model.setSelected(static_cast<std::int16_t>(row));
-    }
-
-    QListWidget* m_widget;
-    ListBox& m_model;
-    UserInputWatch m_input;
 };
 
 } // namespace
@@ -305,7 +164,7 @@ QWidget* QtMainWindow::Impl::makeControl(const ControlDesign& d, QWidget* contai
         break;
     }
     case ControlKind::CommandButton: {
-        auto* button = new QPushButton(qs(d.caption));
+        auto* button = new QPushButton(toQString(d.caption));
         button->setAutoDefault(false);
         QObject::connect(button, &QPushButton::clicked, form, [this, name = std::string(d.name)] {
             deliver([&](FormEvents& e) { e.Click(name); });
@@ -314,27 +173,26 @@ QWidget* QtMainWindow::Impl::makeControl(const ControlDesign& d, QWidget* contai
         break;
     }
     case ControlKind::Frame:
-        w = new QGroupBox(qs(d.caption));
+        w = new QGroupBox(toQString(d.caption));
         w->setFocusPolicy(Qt::NoFocus);
         break;
     case ControlKind::CheckBox: {
         auto* box = new OptionCheckBox;
-        box->setText(qs(d.caption));
+        box->setText(toQString(d.caption));
         w = box;
         break;
     }
     case ControlKind::HyperLink: {
-        const QString address = QString::fromStdString(linkTarget(d.name));
-        auto* link = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:#%2;\">%3</a>")
-                                    .arg(address.toHtmlEscaped())
-                                    .arg(LinkColorRgb, 6, 16, QLatin1Char('0'))
-                                    .arg(qs(d.caption).toHtmlEscaped()));
+        // The address comes with bindLink; until then the label leads nowhere.
+        auto* link = new QLabel(linkHtml({}, toQString(d.caption)));
         link->setTextFormat(Qt::RichText);
         link->setTextInteractionFlags(Qt::TextBrowserInteraction);
         link->setOpenExternalLinks(false);
-        QObject::connect(link, &QLabel::linkActivated, link,
-                         [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
-        link->setFont(fittedFont(qs(d.caption), twipsToPixels(d.width)));
+        QObject::connect(link, &QLabel::linkActivated, link, [](const QString& url) {
+            if (!url.isEmpty())
+                QDesktopServices::openUrl(QUrl(url));
+        });
+        link->setFont(fittedFont(toQString(d.caption), twipsToPixels(d.width)));
         link->setCursor(Qt::PointingHandCursor);
         w = link;
         break;
@@ -365,12 +223,13 @@ QWidget* QtMainWindow::Impl::makeControl(const ControlDesign& d, QWidget* contai
     case ControlKind::Inet:
         return nullptr;
     }
-    w->setObjectName(qs(d.name));
+    w->setObjectName(toQString(d.name));
     w->setParent(container);
     w->setGeometry(pixelRect(d));
     if (!d.toolTip.empty())
-        w->setToolTip(qs(d.toolTip));
+        w->setToolTip(toQString(d.toolTip));
     w->setVisible(d.visible);
+    w->setAccessibleName(accessibleName(d));
     return w;
 }
 
@@ -380,7 +239,7 @@ void QtMainWindow::Impl::build() {
     QApplication::setFont(designFont());
     form = new FormWidget;
     form->setObjectName(QStringLiteral("Quellit"));
-    form->setWindowTitle(qs(AppTitle));
+    form->setWindowTitle(toQString(AppTitle));
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     form->setFixedSize(twipsToPixels(ClientWidthTwips), twipsToPixels(ClientHeightTwips));
@@ -457,7 +316,7 @@ std::string QtMainWindow::caption() const {
 }
 
 void QtMainWindow::setCaption(const std::string& caption) {
-    m->form->setWindowTitle(QString::fromStdString(caption));
+    m->form->setWindowTitle(toQString(caption));
 }
 
 Icon QtMainWindow::icon() const {
@@ -549,15 +408,14 @@ void QtMainWindow::popupMenu(const std::vector<std::string>& items, const std::s
         if (!design || !design->visible)
             continue;
         if (design->caption == "-") {
-            menu.addSeparator()->setObjectName(qs(design->name));
+            menu.addSeparator()->setObjectName(toQString(design->name));
             continue;
         }
         const auto caption = m->menuCaptions.find(item);
-        const QString text = caption != m->menuCaptions.end()
-                                 ? QString::fromStdString(caption->second->text())
-                                 : qs(design->caption);
+        const QString text = caption != m->menuCaptions.end() ? toQString(caption->second->text())
+                                                              : toQString(design->caption);
         QAction* action = menu.addAction(text);
-        action->setObjectName(qs(design->name));
+        action->setObjectName(toQString(design->name));
         if (item == defaultItem) {
             menu.setDefaultAction(action);
             QFont bold = menu.font();
@@ -587,25 +445,25 @@ void QtMainWindow::bindCheckBox(std::string_view name, CheckBox& model) {
     auto* box = qobject_cast<QCheckBox*>(control(name));
     if (!box)
         return;
-    box->setCheckState(toCheckState(model.value()));
-    model.setObserver([box](std::int16_t value) {
-        const QSignalBlocker blocker(box);
-        box->setCheckState(toCheckState(value));
-    });
-    QObject::connect(box, &QCheckBox::clicked, box, [this, box, &model, n = std::string(name)] {
-        model.setValue(toCheckValue(box->checkState()));
-        m->deliver([&](FormEvents& e) { e.Click(n); });
-    });
+    bindCheckState(box, model,
+                   [this, n = std::string(name)] { m->deliver([&](FormEvents& e) { e.Click(n); }); });
 }
 
 void QtMainWindow::bindCaption(std::string_view name, Caption& model) {
     if (auto* button = qobject_cast<QPushButton*>(control(name))) {
-        button->setText(QString::fromStdString(model.text()));
-        model.setObserver(
-            [button](const std::string& text) { button->setText(QString::fromStdString(text)); });
+        button->setText(toQString(model.text()));
+        model.setObserver([button](const std::string& text) { button->setText(toQString(text)); });
     } else if (findMenu(name)) {
         m->menuCaptions.insert_or_assign(std::string(name), &model);
     }
+}
+
+void QtMainWindow::bindLink(std::string_view name, const std::string& address) {
+    const ControlDesign* design = findControl(name);
+    auto* link = qobject_cast<QLabel*>(control(name));
+    if (!design || design->kind != ControlKind::HyperLink || !link)
+        return;
+    link->setText(linkHtml(toQString(address), toQString(design->caption)));
 }
 
 bool QtMainWindow::ended() const {

@@ -44,6 +44,8 @@ public:
     void bindList(std::string_view name, ListBox& model);
     void bindCheckBox(std::string_view name, CheckBox& model);
     void bindCaption(std::string_view name, Caption& model);
+    // Where a link label of the design leads.
+    void bindLink(std::string_view name, const std::string& address);
 
     // Asked at each hide: whether the user has a way to bring a hidden window
     // back. Where there is none, hiding minimizes instead. Unset, hiding hides.

@@ -2,6 +2,7 @@
 
 #include "form/design.h"
 #include "platform/error.h"
+#include "platform/qt/qt_text.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,12 +48,10 @@ MessageAnswer QtToolkit::messageBox(const MessageBoxRequest& request) {
     else if (request.icon == MessageIcon::Critical)
         icon = QMessageBox::Critical;
     const bool yesNo = request.buttons == MessageButtons::YesNo;
-    const QString title = request.title.empty()
-                              ? QString::fromUtf8(AppTitle.data(), qsizetype(AppTitle.size()))
-                              : QString::fromStdString(request.title);
+    const QString title = request.title.empty() ? toQString(AppTitle) : toQString(request.title);
     // A hidden window makes a poor owner: the box would have nothing to sit on.
     QWidget* owner = m_window.visible() ? m_window.widget() : nullptr;
-    QMessageBox box(icon, title, QString::fromStdString(request.text),
+    QMessageBox box(icon, title, toQString(request.text),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
     box.setObjectName(QStringLiteral("messageBox"));
     box.setTextFormat(Qt::PlainText);

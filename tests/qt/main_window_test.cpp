@@ -1,5 +1,6 @@
 #include "form/design.h"
 #include "platform/qt/main_window.h"
+#include "platform/qt/qt_text.h"
 #include "platform/qt/termination_signals.h"
 #include "tests/qt/qt_test_support.h"
 
@@ -13,6 +14,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -26,7 +29,7 @@ using qttest::processUntil;
 using qttest::RecordingEvents;
 
 QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return qt::toQString(text);
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -99,26 +102,32 @@ TEST_F(MainWindowTest, EveryControlStandsWhereTheDesignPutsIt) {
     EXPECT_TRUE(control("Frame2")->geometry().contains(control("lnkSearch")->geometry()));
 }
 
-TEST_F(MainWindowTest, LinksLeadToTheWebSiteInDarkGreen) {
-    const struct {
-        const char* name;
-        QString address;
-    } links[] = {
-        {"lnkSearch", QStringLiteral(TAVRO_WEB_SITE)},
-        {"lnkFeedback", QStringLiteral(TAVRO_WEB_SITE "/feedback")},
-        {"lnkRefer", QStringLiteral(TAVRO_WEB_SITE "/refer")},
-    };
-    for (const auto& link : links) {
-        SCOPED_TRACE(link.name);
-        auto* label = qobject_cast<QLabel*>(control(link.name));
+TEST_F(MainWindowTest, LinksLeadWhereTheyAreBoundInDarkGreenNotUnderlined) {
+    for (const char* name : {"lnkSearch", "lnkFeedback", "lnkRefer"}) {
+        SCOPED_TRACE(name);
+        const std::string address = std::string("http://site.test/") + name;
+        window.bindLink(name, address);
+        auto* label = qobject_cast<QLabel*>(control(name));
         ASSERT_NE(label, nullptr);
-        EXPECT_TRUE(label->text().contains(QStringLiteral("href=\"%1\"").arg(link.address)))
-            << label->text().toStdString();
-        EXPECT_TRUE(label->text().contains(QStringLiteral("color:#004000")));
+        QTextDocument document;
+        document.setHtml(label->text());
+        QTextCursor cursor(&document);
+        cursor.movePosition(QTextCursor::NextCharacter);
+        const QTextCharFormat format = cursor.charFormat();
+        EXPECT_TRUE(format.isAnchor());
+        EXPECT_EQ(format.anchorHref(), qs(address));
+        EXPECT_FALSE(format.fontUnderline());
+        EXPECT_EQ(format.foreground().color(), QColor(0x00, 0x40, 0x00));
         EXPECT_TRUE(label->font().families().contains(QStringLiteral("MS Sans Serif")));
         EXPECT_DOUBLE_EQ(label->font().pointSizeF(), 8.25);
     }
     EXPECT_EQ(control("Picture1")->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(MainWindowTest, ListsAndLogoHaveNamesAScreenReaderCanSay) {
+    EXPECT_EQ(control("lstBlockedUrls")->accessibleName(), qs(findControl("Frame3")->caption));
+    EXPECT_EQ(control("lstWhiteList")->accessibleName(), qs(findControl("Frame4")->caption));
+    EXPECT_EQ(control("Picture1")->accessibleName(), qs(AppTitle));
 }
 
 TEST_F(MainWindowTest, TabOrderFollowsTheDesign) {
