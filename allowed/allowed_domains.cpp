@@ -2,6 +2,7 @@
 
 #include "allowed/field_reader.h"
 #include "blocking/list_lookup.h"
+#include "form/program_facts.h"
 #include "form/quellit.h"
 #include "platform/error.h"
 
@@ -12,10 +13,7 @@
 namespace tavro {
 
 std::string allowedDomainsPath(const Quellit& form) {
-    std::string path = form.sys.toolkit.programFolder();
-    if (path.empty() || path.back() != '/')
-        path.push_back('/');
-    return path + AllowedDomainsFileName;
+    return programFilePath(form, AllowedDomainsFileName);
 }
 
 void LoadAllowedDomains(Quellit& form) {

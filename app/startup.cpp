@@ -3,6 +3,7 @@
 #include "allowed/allowed_domains.h"
 #include "app/settings.h"
 #include "form/design.h"
+#include "form/program_facts.h"
 #include "form/quellit.h"
 #include "help/context_ids.h"
 #include "tray/tray_icon.h"
@@ -10,11 +11,6 @@
 #include <string>
 
 namespace tavro {
-
-std::string versionCaption() {
-    return std::string(AppTitle) + " Version " + std::to_string(VersionMajor) + "." +
-           std::to_string(VersionMinor);
-}
 
 void Form_Load(Quellit& form) {
     HelpSetup(form, form.window().hWnd());
@@ -24,7 +20,7 @@ void Form_Load(Quellit& form) {
     if (form.sys.toolkit.anotherInstanceRunning())
         form.sys.toolkit.terminate(0);
 
-    form.window().setCaption(versionCaption());
+    form.window().setCaption(versionText(AppTitle, VersionParts::MajorMinor));
     AddTrayIcon(form);
     InstallWindowHook(form);
     LoadOptions(form);

@@ -24,6 +24,11 @@ Failure currentFailure() {
     }
 }
 
+void showFailure(Quellit& form, const Failure& failure) {
+    form.sys.toolkit.messageBox({failureMessage(failure.number, failure.description), MessageButtons::Ok,
+                                 MessageIcon::Critical, std::string(AppTitle)});
+}
+
 bool endingOnFailure(const Quellit& form) {
     return form.endingOnFailure;
 }
@@ -31,8 +36,7 @@ bool endingOnFailure(const Quellit& form) {
 void endOnFailure(Quellit& form, int number, const std::string& description) {
     form.endingOnFailure = true;
     try {
-        form.sys.toolkit.messageBox({failureMessage(number, description), MessageButtons::Ok,
-                                     MessageIcon::Critical, std::string(AppTitle)});
+        showFailure(form, {number, description});
     } catch (const std::exception&) {
         // The process ends either way; a box that cannot be shown must not keep it alive.
     }

@@ -17,6 +17,9 @@ struct Failure {
     std::string description;
 };
 
+// The failure in a message box with the program's title.
+void showFailure(Quellit& form, const Failure& failure);
+
 // The number and description of the exception being handled; only to be
 // called inside a catch block for std::exception.
 Failure currentFailure();

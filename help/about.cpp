@@ -2,20 +2,16 @@
 
 #include "form/design.h"
 #include "form/failure_rule.h"
+#include "form/program_facts.h"
 #include "form/quellit.h"
 
 #include <string>
 
 namespace tavro {
 
-std::string aboutText(std::string_view product, int major, int minor, int revision) {
-    return std::string(product) + " Version " + std::to_string(major) + "." + std::to_string(minor) + "." +
-           std::to_string(revision);
-}
-
 void mnuAbout_Click(Quellit& form) {
-    form.sys.toolkit.messageBox({aboutText(AppTitle, VersionMajor, VersionMinor, VersionRevision),
-                                 MessageButtons::Ok, MessageIcon::None, std::string(AppTitle)});
+    form.sys.toolkit.messageBox({versionText(AppTitle, VersionParts::WithRevision), MessageButtons::Ok,
+                                 MessageIcon::None, std::string(AppTitle)});
 }
 
 void Picture1_Click(Quellit& form) {
@@ -31,9 +27,7 @@ void Picture1_Click(Quellit& form, std::string_view webSite) {
         browser->Navigate2(baseAddress(webSite) + "/");
         browser->setVisible(true);
     } catch (const std::exception&) {
-        const Failure failure = currentFailure();
-        form.sys.toolkit.messageBox({failureMessage(failure.number, failure.description), MessageButtons::Ok,
-                                     MessageIcon::Critical, std::string(AppTitle)});
+        showFailure(form, currentFailure());
     }
 }
 

@@ -9,9 +9,6 @@ namespace tavro {
 
 class Quellit;
 
-// The product name and its full version: "<product> Version <major>.<minor>.<revision>".
-std::string aboutText(std::string_view product, int major, int minor, int revision);
-
 // The tray item "About": the product and its version in a message box.
 void mnuAbout_Click(Quellit& form);
 

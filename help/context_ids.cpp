@@ -1,5 +1,6 @@
 #include "help/context_ids.h"
 
+#include "form/program_facts.h"
 #include "form/quellit.h"
 
 #include <string>
@@ -8,12 +9,7 @@ namespace tavro {
 
 void HelpSetup(Quellit& form, WindowHandle owner) {
     form.contextIds.helpOwner = owner;
-    const std::string folder = form.sys.toolkit.programFolder();
-
-    // Only the folder's own last character decides: here a name may end in
-    // blanks, so "/opt/x/  " is a folder inside x and still wants its separator.
-    const bool endsWithSeparator = !folder.empty() && folder.back() == '/';
-    form.contextIds.HelpFile = folder + (endsWithSeparator ? "" : "/") + HelpFileName;
+    form.contextIds.HelpFile = programFilePath(form, HelpFileName);
 }
 
 void HelpQuit(Quellit& form) {

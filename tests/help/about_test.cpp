@@ -1,5 +1,6 @@
 #include "app/form_events.h"
 #include "form/design.h"
+#include "form/program_facts.h"
 #include "form/quellit.h"
 #include "help/about.h"
 #include "tests/fakes/fake_platform.h"
@@ -27,8 +28,10 @@ TEST_F(About, ShowsTheProductAndItsFullVersion) {
 }
 
 TEST(AboutText, NumbersAreWrittenUnpadded) {
-    EXPECT_EQ(aboutText("Tavro Popup Blocker", 2, 7, 12), "Tavro Popup Blocker Version 2.7.12");
-    EXPECT_EQ(aboutText("P", 10, 0, 0), "P Version 10.0.0");
+    EXPECT_EQ(versionText("Tavro Popup Blocker", VersionParts::WithRevision, 2, 7, 12),
+              "Tavro Popup Blocker Version 2.7.12");
+    EXPECT_EQ(versionText("P", VersionParts::WithRevision, 10, 0, 0), "P Version 10.0.0");
+    EXPECT_EQ(versionText("P", VersionParts::MajorMinor, 10, 3, 1), "P Version 10.3");
 }
 
 TEST_F(About, EveryLogoClickOpensTheSiteRoot) {
