@@ -11,10 +11,10 @@
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
 #include "platform/cdp/cdp_browser.h"
-#include "tests/cdp/browser_driver.h"
-#include "tests/cdp/chromium_process.h"
-#include "tests/cdp/page_server.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/support/browser_driver.h"
+#include "tests/support/chromium_process.h"
+#include "tests/support/page_server.h"
 
 #include <algorithm>
 #include <atomic>

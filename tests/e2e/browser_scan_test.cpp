@@ -6,11 +6,11 @@
 #include "platform/cdp/cdp_browser.h"
 #include "platform/cdp/page_collection.h"
 #include "platform/error.h"
-#include "tests/cdp/browser_driver.h"
-#include "tests/cdp/chromium_process.h"
-#include "tests/cdp/page_server.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
+#include "tests/support/browser_driver.h"
+#include "tests/support/chromium_process.h"
+#include "tests/support/page_server.h"
 
 #include <algorithm>
 #include <boost/asio/ip/tcp.hpp>

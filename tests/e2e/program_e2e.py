@@ -24,7 +24,8 @@ import sys
 import tempfile
 import time
 
-from xserver import start_x_server
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from xserver import start_x_server  # noqa: E402
 
 TITLE = "Tavro Popup Blocker"
 CAPTION = "Tavro Popup Blocker Version 2.7"

@@ -1,7 +1,7 @@
 // The Ctrl key read from a virtual X server while xdotool holds it down.
 
 #include "platform/x11/x11_key_state.h"
-#include "tests/cdp/chromium_process.h"
+#include "tests/support/virtual_display.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -1,16 +1,13 @@
 #pragma once
 
+#include "tests/support/process.h"
+#include "tests/support/virtual_display.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace tavro::testing {
-
-// Starts a program in a process group of its own, its output discarded, with
-// these extra environment entries ("NAME=value").
-pid_t spawnInGroup(const std::vector<std::string>& arguments, const std::vector<std::string>& environment);
-// Kills the group and reaps its leader; pid is -1 afterwards.
-void killGroup(pid_t& pid);
 
 // How a test browser is started.
 struct ChromiumOptions {
@@ -47,26 +44,6 @@ private:
     ChromiumOptions m_options;
     std::string m_profile;
     bool m_ownProfile = false;
-    pid_t m_pid = -1;
-};
-
-// A display of a virtual X server started for the test (Xvfb), or nothing
-// when Xvfb cannot be started.
-class VirtualDisplay final {
-public:
-    VirtualDisplay();
-    ~VirtualDisplay();
-    VirtualDisplay(const VirtualDisplay&) = delete;
-    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
-
-    bool running() const { return !m_name.empty(); }
-    // ":NN"
-    const std::string& name() const { return m_name; }
-
-private:
-    void stop();
-
-    std::string m_name;
     pid_t m_pid = -1;
 };
 

@@ -1,4 +1,4 @@
-#include "tests/cdp/page_server.h"
+#include "tests/support/page_server.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address_v4.hpp>

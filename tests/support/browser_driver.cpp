@@ -1,4 +1,4 @@
-#include "tests/cdp/browser_driver.h"
+#include "tests/support/browser_driver.h"
 
 #include "platform/cdp/discovery.h"
 

@@ -18,7 +18,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from xserver import start_x_server  # noqa: E402
 
 # Positions on the window, in pixels from its client area's top left corner:

@@ -21,7 +21,7 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from xserver import start_x_server  # noqa: E402
 
 TITLE = "Tavro Popup Blocker"
