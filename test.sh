@@ -6,6 +6,7 @@ cd "$(dirname "$0")"
 
 scripts/install-deps.sh
 scripts/check-format.sh
+scripts/check-layers.py
 cmake --preset test >/dev/null
 cmake --build --preset test
 ctest --preset test -j2
