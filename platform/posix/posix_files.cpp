@@ -292,8 +292,6 @@ std::string resolveLink(std::string path) {
     }
 }
 
-} // namespace
-
 // The descriptor of a regular file open for reading, with its status.
 int openRegular(const std::string& path, struct stat& st) {
     // Non-blocking, so that a pipe by that name cannot hang the start-up; it is
