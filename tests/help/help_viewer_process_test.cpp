@@ -168,9 +168,13 @@ int connectTo(const QString& path) {
     return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
 }
 
-// Accepts one connection and answers it, whatever was asked.
+// Accepts one connection and answers its request, whatever it asked, then
+// waits for the asker to hang up.
 void answerOnce(int listener, const std::string& reply) {
     const int peer = ::accept(listener, nullptr, nullptr);
+    char byte = 0;
+    while (peer >= 0 && ::read(peer, &byte, 1) == 1 && byte != '\n') {
+    }
     std::size_t done = 0;
     while (peer >= 0 && done < reply.size()) {
         // The asker may hang up first; that must not end the test.
@@ -178,6 +182,8 @@ void answerOnce(int listener, const std::string& reply) {
         if (n <= 0)
             break;
         done += static_cast<std::size_t>(n);
+    }
+    while (peer >= 0 && ::read(peer, &byte, 1) == 1) {
     }
     ::close(peer);
 }
