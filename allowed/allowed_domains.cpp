@@ -24,10 +24,14 @@ void LoadAllowedDomains(Quellit& form) {
     } catch (const Error& e) {
         // Only a missing file is created, empty, and a failure to do so goes to
         // the caller. Any other failure to open leaves the list empty, silently.
-        if (e.number() == errc::FileNotFound)
+        if (e.number() == errc::FileNotFound) {
             form.sys.files.openOutput(path)->close();
+            return;
+        }
+        form.allowedFileNotLoadedWhole = true;
         return;
     } catch (const std::exception&) {
+        form.allowedFileNotLoadedWhole = true;
         return;
     }
 
@@ -44,11 +48,34 @@ void LoadAllowedDomains(Quellit& form) {
                 form.lstWhiteList.append(std::move(field));
         }
     } catch (const std::exception&) {
+        form.allowedFileNotLoadedWhole = true;
     }
 }
 
+namespace {
+
+// The save writes only the list, so names the load never reached would be
+// lost with the old file: it is kept whole beside it once, before the first
+// save. A later save must not replace that copy with the shortened file.
+void keepFileNotLoadedWhole(Quellit& form, const std::string& path) {
+    if (!form.allowedFileNotLoadedWhole)
+        return;
+    try {
+        form.sys.files.copyFile(path, path + AllowedDomainsBackupSuffix);
+    } catch (const Error& e) {
+        // Gone since the start: there is nothing left to keep.
+        if (e.number() != errc::FileNotFound)
+            throw;
+    }
+    form.allowedFileNotLoadedWhole = false;
+}
+
+} // namespace
+
 void SaveAllowedDomains(Quellit& form) {
-    const std::unique_ptr<TextOutput> output = form.sys.files.openOutput(allowedDomainsPath(form));
+    const std::string path = allowedDomainsPath(form);
+    keepFileNotLoadedWhole(form, path);
+    const std::unique_ptr<TextOutput> output = form.sys.files.openOutput(path);
     const std::int16_t n = form.lstWhiteList.count();
     for (std::int16_t i = 0; i < n; ++i)
         output->writeLine(form.lstWhiteList.text(i));

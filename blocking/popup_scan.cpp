@@ -81,10 +81,12 @@ private:
 
     // Raises SubscriptOutOfRange when the last split URL has no third part.
     const std::string& domain() const {
-        if (!m_urlParts || m_urlParts->size() < 3)
+        if (!hasDomain())
             throw Error(errc::SubscriptOutOfRange, "Subscript out of range");
         return (*m_urlParts)[2];
     }
+
+    bool hasDomain() const { return m_urlParts && m_urlParts->size() >= 3; }
 
     void readUrl() {
         attempt([&] { m_urlParts = splitUrl(browser().locationUrl()); });
@@ -132,11 +134,15 @@ Next TickState::examine() {
     const bool ctrlDown = (static_cast<std::uint16_t>(m_ctrl) & 0x8000U) != 0;
     if (ctrlDown && holds([&] { return heldIsHtml(); })) {
         readUrl();
+        // A window without a domain (about:blank, say) cannot be let through:
+        // were the test to hold for it, every tick would end at that window
+        // and Ctrl would never reach a pop-up behind it.
         const bool allowTest = holds([&] {
-            const bool hasOpener = opener();
-            const bool notAllowed = !ListContains(allowed, domain());
-            return hasOpener && notAllowed;
-        });
+                                   const bool hasOpener = opener();
+                                   const bool notAllowed = !ListContains(allowed, domain());
+                                   return hasOpener && notAllowed;
+                               }) &&
+                               hasDomain();
         if (allowTest) {
             appendIfMissing(allowed);
             if (holds([&] { return ListContains(blocked, domain()); }))

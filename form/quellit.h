@@ -50,6 +50,10 @@ public:
     bool BlockingEnabled = false;
     bool StartupHidePending = false;
 
+    // Set when the allowed-domain file was not loaded whole, so that the next
+    // save keeps the file as it is beside it first.
+    bool allowedFileNotLoadedWhole = false;
+
     // Set once an unexpected failure is being reported; see form/failure_rule.h.
     bool endingOnFailure = false;
 

@@ -75,6 +75,13 @@ QJsonObject HelpServer::handle(const helpsocket::Request& request) {
 
 void HelpServer::onNewConnection() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        // The socket's folder keeps other users out; should they reach it all
+        // the same, they are told nothing, not even what is shown.
+        if (!helpsocket::peerIsThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         // A client that connects and says nothing must not hold a socket for ever.

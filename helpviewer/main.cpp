@@ -8,9 +8,12 @@
 #include <QCommandLineParser>
 #include <QLockFile>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    // A program that asked and went away before the reply must not end the viewer.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavro-help-viewer"));
 
@@ -25,8 +28,13 @@ int main(int argc, char* argv[]) {
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A help file to show at once."));
     parser.addPositionalArgument(QStringLiteral("topic"), QStringLiteral("The topic of that file to show."));
     parser.process(app);
-    const QString socketName =
-        parser.isSet(socketOption) ? parser.value(socketOption) : tavro::helpsocket::defaultSocketName();
+    QString error;
+    const QString socketName = parser.isSet(socketOption) ? parser.value(socketOption)
+                                                          : tavro::helpsocket::defaultSocketName(&error);
+    if (socketName.isEmpty()) {
+        std::fprintf(stderr, "tavro-help-viewer: no private place for the socket: %s\n", qPrintable(error));
+        return 1;
+    }
 
     // One viewer per socket: whoever holds the lock serves it. A second viewer,
     // started by two programs asking at once, leaves it to the first.
@@ -37,7 +45,6 @@ int main(int argc, char* argv[]) {
 
     tavro::helpviewer::HelpWindow window;
     tavro::helpviewer::HelpServer server(window);
-    QString error;
     if (!server.listen(socketName, &error)) {
         std::fprintf(stderr, "tavro-help-viewer: cannot listen on %s: %s\n", qPrintable(socketName),
                      qPrintable(error));

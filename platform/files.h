@@ -38,6 +38,10 @@ public:
     // Opens for writing, to replace the file (or create it) on close(). Raises an
     // Error when the folder or the file cannot be written.
     virtual std::unique_ptr<TextOutput> openOutput(const std::string& path) = 0;
+    // Replaces (or creates) copyPath with the whole of the file at path, byte for
+    // byte, put in place only once it is complete. Raises FileNotFound when there
+    // is no file at path, another Error when it cannot be read or the copy written.
+    virtual void copyFile(const std::string& path, const std::string& copyPath) = 0;
 };
 
 } // namespace tavro

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <csignal>
 
 namespace {
 
@@ -38,6 +39,9 @@ void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A browser or help viewer that goes away while we write to it is a failed
+    // write to handle, not a reason to end without saving the user's list.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     // The application name stays the executable's: the single-instance lock
     // records it and takes a lock whose process runs under another name for stale.

@@ -10,6 +10,11 @@
 #                                        adds "Chromium (Tavro Popup Blocker)" to the desktop's menu
 #
 # $TAVRO_CHROMIUM names another Chromium-family browser.
+#
+# As root the browser would have to run without its sandbox (--no-sandbox),
+# which leaves every page it shows one bug away from the whole machine: the
+# script refuses unless $TAVRO_BROWSER_AS_ROOT is 1, as the tests' throw-away
+# browsers set it.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 
@@ -48,6 +53,11 @@ running() {
 }
 
 start() {
+    if [ "$(id -u)" -eq 0 ] && [ "${TAVRO_BROWSER_AS_ROOT:-}" != 1 ]; then
+        echo "Not starting the browser as root: it would run without its sandbox." >&2
+        echo "Start it as your own user, or set TAVRO_BROWSER_AS_ROOT=1 for a throw-away test browser." >&2
+        exit 1
+    fi
     local browser
     browser="$(find_browser)"
     # The profile holds the port file: readable by the user alone.
@@ -59,12 +69,11 @@ start() {
         --remote-debugging-address=127.0.0.1
         --no-first-run
         --no-default-browser-check
-        --disable-background-networking
-        --disable-component-update
-        --disable-sync
     )
-    # Chromium's sandbox refuses to run as root.
-    [ "$(id -u)" -eq 0 ] && args+=(--no-sandbox)
+    # Chromium's sandbox refuses to run as root; only asked for above.
+    if [ "$(id -u)" -eq 0 ]; then
+        args+=(--no-sandbox)
+    fi
     "$browser" "${args[@]}" "$@"
 }
 

@@ -2,20 +2,64 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tavro::helpsocket {
 
-QString defaultSocketName() {
+QString defaultSocketName(QString* error) {
+    return socketNameIn(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), error);
+}
+
+QString socketNameIn(const QString& runtimeFolder, QString* error) {
     // The runtime folder belongs to the user alone (mode 0700), which makes the
-    // socket per-user without a name of its own.
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
+    // socket per-user without a name of its own. Qt reports none when another
+    // user took its usual place first; the same could happen to ours, so ours
+    // is checked before the socket is trusted to it.
+    QString folder = runtimeFolder;
+    if (folder.isEmpty()) {
+        folder = QDir::tempPath() + QStringLiteral("/tavro-help-%1").arg(::geteuid());
+        if (!ensurePrivateFolder(folder, error))
+            return {};
+    }
     return folder + QStringLiteral("/tavro-help-viewer");
+}
+
+bool ensurePrivateFolder(const QString& folder, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = folder + QStringLiteral(": ") + why;
+        return false;
+    };
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(qt_error_string(errno));
+    // Not followed: a link could lead anywhere, into a folder of anyone's.
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return fail(qt_error_string(errno));
+    if (!S_ISDIR(st.st_mode))
+        return fail(QStringLiteral("not a folder"));
+    if (st.st_uid != ::geteuid())
+        return fail(QStringLiteral("the folder belongs to another user"));
+    if ((st.st_mode & 077) != 0)
+        return fail(QStringLiteral("the folder is open to other users"));
+    return true;
+}
+
+bool peerIsThisUser(qintptr socketDescriptor) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(static_cast<int>(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
+        return false;
+    return length == sizeof peer && peer.uid == ::geteuid();
 }
 
 QByteArray encode(const Request& request) {
@@ -66,15 +110,20 @@ std::optional<QJsonObject> exchange(const QString& socketName, const Request& re
         *connected = reached;
     if (!reached)
         return fail(socket.errorString());
+    // Anyone may listen on a name; a help request tells which file we read.
+    if (!peerIsThisUser(socket.socketDescriptor()))
+        return fail(QStringLiteral("the socket belongs to another user"));
     socket.write(encode(request));
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
         return fail(socket.errorString());
 
     QByteArray reply;
     while (!reply.contains('\n')) {
+        if (reply.size() >= MaxReplyBytes)
+            return fail(QStringLiteral("its answer was too long"));
         if (!socket.bytesAvailable() && !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
             return fail(QStringLiteral("no answer came in time"));
-        reply += socket.readAll();
+        reply += socket.read(MaxReplyBytes - reply.size());
     }
     socket.disconnectFromServer();
 

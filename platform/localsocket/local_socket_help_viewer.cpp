@@ -26,7 +26,7 @@ QString ownerId(WindowHandle owner) {
 
 LocalSocketHelpViewer::LocalSocketHelpViewer()
     : LocalSocketHelpViewer(QCoreApplication::applicationDirPath() + QStringLiteral("/tavro-help-viewer"),
-                            helpsocket::defaultSocketName()) {}
+                            {}) {}
 
 LocalSocketHelpViewer::LocalSocketHelpViewer(QString viewerProgram, QString socketName, int answerTimeoutMs)
     : m_viewerProgram(std::move(viewerProgram)), m_socketName(std::move(socketName)),
@@ -37,9 +37,16 @@ int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFi
     const helpsocket::Request request{ownerId(owner), QFile::decodeName(QByteArray::fromStdString(helpFile)),
                                       command, data};
     QString why;
+    const QString socketName = m_socketName.isEmpty() ? helpsocket::defaultSocketName(&why) : m_socketName;
+    if (socketName.isEmpty()) {
+        if (command == HELP_QUIT)
+            return 0; // no viewer can be running there
+        throw Error(errc::PermissionDenied,
+                    "The help viewer has no private place (" + why.toStdString() + ").");
+    }
     bool connected = false;
     std::optional<QJsonObject> reply =
-        helpsocket::exchange(m_socketName, request, m_answerTimeoutMs, &why, &connected);
+        helpsocket::exchange(socketName, request, m_answerTimeoutMs, &why, &connected);
 
     if (!reply && command == HELP_QUIT) {
         // No viewer, nobody to tell; and a quit runs while the program closes,
@@ -49,12 +56,12 @@ int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFi
     // A viewer that took the request and did not answer is running but stuck;
     // another one would only find the socket taken.
     if (!reply && !connected) {
-        startViewer();
+        startViewer(socketName);
         const QDeadlineTimer deadline(StartTimeoutMs);
         while (!reply && !connected && !deadline.hasExpired()) {
             // The viewer listens only once it has started; until then there is
             // nobody to connect to and each attempt fails at once.
-            reply = helpsocket::exchange(m_socketName, request, m_answerTimeoutMs, &why, &connected);
+            reply = helpsocket::exchange(socketName, request, m_answerTimeoutMs, &why, &connected);
             if (!reply && !connected)
                 QThread::msleep(25);
         }
@@ -64,10 +71,10 @@ int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFi
     return reply->value(QStringLiteral("ok")).toBool() ? 1 : 0;
 }
 
-void LocalSocketHelpViewer::startViewer() {
+void LocalSocketHelpViewer::startViewer(const QString& socketName) {
     QProcess process;
     process.setProgram(m_viewerProgram);
-    process.setArguments({QStringLiteral("--socket"), m_socketName});
+    process.setArguments({QStringLiteral("--socket"), socketName});
     // Detached, so the viewer outlives us when another program still uses it.
     if (!process.startDetached())
         throw Error(errc::FileNotFound, "The help viewer could not be started (" +

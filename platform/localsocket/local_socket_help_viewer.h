@@ -11,20 +11,23 @@ namespace tavro {
 // a quit request never does.
 class LocalSocketHelpViewer final : public HelpViewer {
 public:
-    // The viewer program beside our executable, on the per-user socket.
+    // The viewer program beside our executable, on the per-user socket, whose
+    // place is checked afresh at each request.
     LocalSocketHelpViewer();
-    // answerTimeoutMs bounds the wait for a running viewer's reply.
+    // answerTimeoutMs bounds the wait for a running viewer's reply; an empty
+    // socketName stands for the per-user one.
     LocalSocketHelpViewer(QString viewerProgram, QString socketName, int answerTimeoutMs = 4000);
     LocalSocketHelpViewer(const LocalSocketHelpViewer&) = delete;
     LocalSocketHelpViewer& operator=(const LocalSocketHelpViewer&) = delete;
 
-    // Raises an Error when the viewer cannot be started or does not answer; a
-    // quit that finds no viewer, or one that fails, returns 0 without one.
+    // Raises an Error when the viewer cannot be started or does not answer, or
+    // when its socket would have no private place; a quit that finds no viewer,
+    // or one that fails, returns 0 without one.
     int WinHelp(WindowHandle owner, const std::string& helpFile, std::uint32_t command,
                 std::uint32_t data) override;
 
 private:
-    void startViewer();
+    void startViewer(const QString& socketName);
 
     QString m_viewerProgram;
     QString m_socketName;

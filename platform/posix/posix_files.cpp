@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,8 @@ namespace tavro {
 namespace {
 
 constexpr std::size_t BufferSize = 64 * 1024;
+// A list of names has no business running as its owner.
+constexpr mode_t SetIdBits = S_ISUID | S_ISGID;
 
 [[noreturn]] void raise(int error) {
     switch (error) {
@@ -99,7 +102,17 @@ private:
     bool m_atEnd = false;
 };
 
-class PosixOutput final : public TextOutput {
+// An output that also takes bytes as they are, with no line end.
+class ByteOutput : public TextOutput {
+public:
+    virtual void write(std::string_view bytes) = 0;
+    void writeLine(std::string_view text) final {
+        write(text);
+        write("\r\n");
+    }
+};
+
+class PosixOutput final : public ByteOutput {
 public:
     PosixOutput(int fd, std::string temporary, std::string target)
         : m_fd(fd), m_temporary(std::move(temporary)), m_target(std::move(target)) {}
@@ -114,10 +127,10 @@ public:
     PosixOutput(const PosixOutput&) = delete;
     PosixOutput& operator=(const PosixOutput&) = delete;
 
-    void writeLine(std::string_view text) override {
+    void write(std::string_view bytes) override {
         if (m_fd < 0)
             throw Error(errc::PathFileAccess, "Path/File access error");
-        m_pending.append(text).append("\r\n");
+        m_pending.append(bytes);
         if (m_pending.size() >= BufferSize)
             flush();
     }
@@ -175,7 +188,7 @@ private:
 // written: it is then rewritten where it stands. Everything is held back until
 // close(), so an output dropped unclosed, or failing before close(), leaves
 // the old file whole; only a failure during close() leaves it cut short.
-class InPlaceOutput final : public TextOutput {
+class InPlaceOutput final : public ByteOutput {
 public:
     explicit InPlaceOutput(int fd) : m_fd(fd) {}
     ~InPlaceOutput() override {
@@ -185,10 +198,10 @@ public:
     InPlaceOutput(const InPlaceOutput&) = delete;
     InPlaceOutput& operator=(const InPlaceOutput&) = delete;
 
-    void writeLine(std::string_view text) override {
+    void write(std::string_view bytes) override {
         if (m_fd < 0)
             throw Error(errc::PathFileAccess, "Path/File access error");
-        m_pending.append(text).append("\r\n");
+        m_pending.append(bytes);
     }
 
     void close() override {
@@ -212,6 +225,13 @@ public:
 private:
     // The error number of the step that failed, or 0.
     int rewrite(int fd) const {
+        // Root keeps the bits through a write; nobody else does. Dropped
+        // before anything changes, so a failure leaves the file as it was.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return errno;
+        if ((st.st_mode & SetIdBits) != 0 && ::fchmod(fd, st.st_mode & 07777 & ~SetIdBits) != 0)
+            return errno;
         // Nothing was written through this descriptor yet, so it stands at the
         // start of the file.
         if (::ftruncate(fd, 0) != 0)
@@ -227,7 +247,7 @@ private:
 };
 
 // Opens an existing regular file to be rewritten in place.
-std::unique_ptr<TextOutput> openInPlace(const std::string& target) {
+std::unique_ptr<ByteOutput> openInPlace(const std::string& target) {
     // Non-blocking, so that a pipe put there since cannot hang the save.
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
@@ -272,9 +292,8 @@ std::string resolveLink(std::string path) {
     }
 }
 
-} // namespace
-
-std::unique_ptr<TextInput> PosixFiles::openInput(const std::string& path) {
+// The descriptor of a regular file open for reading, with its status.
+int openRegular(const std::string& path, struct stat& st) {
     // Non-blocking, so that a pipe by that name cannot hang the start-up; it is
     // refused below in any case.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -284,15 +303,17 @@ std::unique_ptr<TextInput> PosixFiles::openInput(const std::string& path) {
             throw Error(errc::FileNotFound, "File not found");
         raise(errno);
     }
-    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         throw Error(errc::PathFileAccess, "Path/File access error");
     }
-    return std::make_unique<PosixInput>(fd);
+    return fd;
 }
 
-std::unique_ptr<TextOutput> PosixFiles::openOutput(const std::string& path) {
+// A hidden file beside the file, to be renamed over it, or the file itself
+// rewritten where the folder takes no new file. The new file has the mode
+// given, or else the replaced file's own, or else the umask's default.
+std::unique_ptr<ByteOutput> openReplacement(const std::string& path, std::optional<mode_t> givenMode) {
     const std::string target = resolveLink(path);
 
     // A file the user made read-only is not to be replaced behind their back,
@@ -309,14 +330,14 @@ std::unique_ptr<TextOutput> PosixFiles::openOutput(const std::string& path) {
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
 
     static std::atomic<unsigned> counter{0};
-    const mode_t mode = exists ? (old.st_mode & 07777) : 0666;
+    const mode_t mode = givenMode.value_or(exists ? old.st_mode : 0666) & 07777 & ~SetIdBits;
     for (int attempt = 0;; ++attempt) {
         std::string temporary = folder + "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
                                 std::to_string(counter.fetch_add(1));
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
-            // The umask narrowed a new file's mode; a replaced file keeps its own.
-            if (exists)
+            // The umask narrowed the mode; a mode given or kept must be exact.
+            if (exists || givenMode)
                 ::fchmod(fd, mode);
             return std::make_unique<PosixOutput>(fd, std::move(temporary), target);
         }
@@ -328,6 +349,32 @@ std::unique_ptr<TextOutput> PosixFiles::openOutput(const std::string& path) {
         if (error != EEXIST || attempt == 100)
             raise(error);
     }
+}
+
+} // namespace
+
+std::unique_ptr<TextInput> PosixFiles::openInput(const std::string& path) {
+    struct stat st {};
+    return std::make_unique<PosixInput>(openRegular(path, st));
+}
+
+std::unique_ptr<TextOutput> PosixFiles::openOutput(const std::string& path) {
+    return openReplacement(path, std::nullopt);
+}
+
+void PosixFiles::copyFile(const std::string& path, const std::string& copyPath) {
+    struct stat st {};
+    PosixInput input(openRegular(path, st));
+    // The copy is no more open to others than the file.
+    const std::unique_ptr<ByteOutput> output = openReplacement(copyPath, st.st_mode);
+    std::string chunk;
+    while (!input.eof()) {
+        chunk.clear();
+        while (chunk.size() < BufferSize && !input.eof())
+            chunk.push_back(input.get());
+        output->write(chunk);
+    }
+    output->close();
 }
 
 } // namespace tavro

@@ -205,5 +205,60 @@ TEST_F(AllowedDomainsTest, FailedSaveRaisesAndLeavesTheOldFileWhole) {
     }
 }
 
+// What stops a load early; None loads the file whole.
+enum class StopCause { None, ReadError, OpenFailure, ListFull };
+
+class BackupTest : public AllowedDomainsTest, public ::testing::WithParamInterface<StopCause> {
+protected:
+    void loadStoppedBy(StopCause cause) {
+        fake.files.failReadAfter = cause == StopCause::ReadError ? 12 : -1; // inside "b.example"
+        fake.files.failOpenInput = cause == StopCause::OpenFailure;
+        if (cause == StopCause::ListFull) {
+            for (int i = 0; i < ListBox::MaxEntries - 1; ++i)
+                form.lstWhiteList.append("p" + std::to_string(i) + ".example");
+        }
+        LoadAllowedDomains(form);
+        fake.files.failReadAfter = -1;
+        fake.files.failOpenInput = false;
+    }
+
+    const std::string backup = path + ".bak";
+    const std::string original = "a.example\r\nb.example\r\n";
+};
+
+INSTANTIATE_TEST_SUITE_P(Causes, BackupTest,
+                         ::testing::Values(StopCause::None, StopCause::ReadError, StopCause::OpenFailure,
+                                           StopCause::ListFull));
+
+// Exit saves and the unload saves again: the second save must not replace the
+// copy with the shortened file.
+TEST_P(BackupTest, FirstSaveAfterALoadThatStoppedEarlyKeepsTheFileWholeBesideIt) {
+    fake.files.files[path] = original;
+    fake.files.files[backup] = "older.example\r\n";
+    loadStoppedBy(GetParam());
+    SaveAllowedDomains(form);
+    SaveAllowedDomains(form);
+    const bool whole = GetParam() == StopCause::None;
+    EXPECT_EQ(fake.files.files[backup], whole ? "older.example\r\n" : original);
+    EXPECT_EQ(fake.files.files[path].find("b.example") != std::string::npos, whole)
+        << "the save writes the list";
+}
+
+TEST_F(BackupTest, SaveThatCannotKeepTheFileRaisesAndLeavesItWhole) {
+    fake.files.files[path] = original;
+    loadStoppedBy(StopCause::ReadError);
+    fake.files.failOpenInput = true;
+    EXPECT_THROW(SaveAllowedDomains(form), Error);
+    EXPECT_EQ(fake.files.files[path], original);
+    EXPECT_FALSE(fake.files.files.contains(backup));
+
+    // A file removed since the start leaves nothing to keep.
+    fake.files.failOpenInput = false;
+    fake.files.files.erase(path);
+    SaveAllowedDomains(form);
+    EXPECT_EQ(fake.files.files[path], "a.example\r\n");
+    EXPECT_FALSE(fake.files.files.contains(backup));
+}
+
 } // namespace
 } // namespace tavro

@@ -142,6 +142,10 @@ public:
         m_journal.push_back("write file " + path);
         return m_inner.openOutput(path);
     }
+    void copyFile(const std::string& path, const std::string& copyPath) override {
+        m_journal.push_back("copy file " + path + " to " + copyPath);
+        m_inner.copyFile(path, copyPath);
+    }
 
 private:
     fakes::FakeFiles& m_inner;

@@ -112,7 +112,6 @@ protected:
     explicit BrowserScan(cdp::Timeouts timeouts = patient())
         : driver(s_chromium->portFile()), browser{cdp::BrowserPlaces{{s_chromium->portFile()}, {}},
                                                   timeouts} {
-        // A page with a domain: with Ctrl held, a page without one ends the tick.
         driver.reset(s_server->url("home.localhost", "/home.html"));
         form.chkBeep.setValue(CheckBox::Checked);
     }
@@ -297,6 +296,29 @@ TEST_F(BrowserScan, CtrlHeldLetsThePopupThroughAndMovesItsDomain) {
     tick();
     EXPECT_EQ(BrowserDriver::matching(driver.pages(), "/ad.html").size(), 1U);
     EXPECT_TRUE(entries(form.lstBlockedUrls).empty());
+}
+
+// An empty tab has no domain to allow. Whichever order the browser lists its
+// pages in, one of the two blank tabs comes ahead of the pop-up.
+TEST_F(BrowserScan, CtrlHeldReachesAPopupBehindAnEmptyTab) {
+    driver.reset("about:blank");
+    fake.keys.ctrlDown = true;
+    driver.open(openerUrl("open=popup"));
+    ASSERT_TRUE(driver.waitFor(loaded("ad", 1)));
+    driver.open("about:blank");
+    ASSERT_TRUE(driver.waitFor(countOf("about:blank", 2)));
+    tick();
+    EXPECT_EQ(entries(form.lstWhiteList), Entries{ads()});
+    EXPECT_TRUE(entries(form.lstBlockedUrls).empty());
+    const auto urlHas = [&](const std::string& text) {
+        return std::find_if(seen().begin(), seen().end(),
+                            [&](const cdp::PageRecord& r) { return r.url.find(text) != std::string::npos; });
+    };
+    EXPECT_LT(urlHas("about:blank"), urlHas("/ad.html")) << "the case needs an empty tab ahead of the pop-up";
+
+    fake.keys.ctrlDown = false;
+    tick();
+    EXPECT_EQ(BrowserDriver::matching(driver.pages(), "/ad.html").size(), 1U);
 }
 
 // The adapter decides pop-up or tab from the browser's windows, not from the

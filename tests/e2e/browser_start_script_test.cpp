@@ -12,7 +12,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <thread>
 
 namespace tavro {
@@ -53,8 +55,10 @@ TEST(BrowserStartScript, DemoPopupsAreBlockedInTheBrowserTheScriptStarts) {
     std::filesystem::create_directories(dataHome);
     EXPECT_NE(runScript("--running", dataHome.string()), 0) << "no browser runs yet";
 
-    pid_t script = testing::spawnInGroup({Script, "--demo", "--headless", "--disable-gpu"},
-                                         {"XDG_DATA_HOME=" + dataHome.string()});
+    // A throw-away browser: quiet, and allowed to run as root.
+    pid_t script = testing::spawnInGroup({Script, "--demo", "--headless", "--disable-gpu",
+                                          "--disable-background-networking", "--disable-component-update"},
+                                         {"XDG_DATA_HOME=" + dataHome.string(), "TAVRO_BROWSER_AS_ROOT=1"});
     const std::string portFile = (dataHome / "tavro-popup-blocker/browser/DevToolsActivePort").string();
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (!std::filesystem::exists(portFile) && std::chrono::steady_clock::now() < deadline)
@@ -95,6 +99,39 @@ TEST(BrowserStartScript, DemoPopupsAreBlockedInTheBrowserTheScriptStarts) {
     ::unsetenv("XDG_DATA_HOME");
     testing::killGroup(script);
     std::filesystem::remove_all(dataHome);
+}
+
+// A stand-in browser that writes down its switches shows what the script
+// would start. As root, the script starts nothing unless told that a browser
+// without its sandbox is wanted; and the everyday browser keeps its
+// background updates, which only a test browser goes without.
+TEST(BrowserStartScript, RefusesRootUnlessAskedAndKeepsTestSwitchesOut) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("tavro-start-switches-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto fakeBrowser = folder / "browser";
+    const auto switches = folder / "switches";
+    std::ofstream(fakeBrowser) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << switches.string() << "'\n";
+    std::filesystem::permissions(fakeBrowser, std::filesystem::perms::owner_all);
+    const auto run = [&](const std::string& asRoot) {
+        const std::string command = "env -u TAVRO_BROWSER_AS_ROOT " + asRoot + " TAVRO_CHROMIUM='" +
+                                    fakeBrowser.string() + "' XDG_DATA_HOME='" + folder.string() + "' '" +
+                                    Script + "' http://a.example/ 2>/dev/null";
+        return std::system(command.c_str());
+    };
+    const bool root = ::geteuid() == 0;
+
+    EXPECT_EQ(run("") == 0, !root);
+    EXPECT_EQ(std::filesystem::exists(switches), !root);
+    ASSERT_EQ(run("TAVRO_BROWSER_AS_ROOT=1"), 0);
+    std::ifstream in(switches);
+    const std::string started{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(started.find("--remote-debugging-port=0\n"), std::string::npos) << started;
+    EXPECT_EQ(started.find("--no-sandbox\n") != std::string::npos, root) << started;
+    for (const char* testOnly :
+         {"--disable-background-networking", "--disable-component-update", "--headless"})
+        EXPECT_EQ(started.find(testOnly), std::string::npos) << started;
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

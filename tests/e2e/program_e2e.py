@@ -2,7 +2,8 @@
 """End to end: the real program on a private X server, one case per run.
 
 Cases:
-  caption          the window's caption reads exactly "Tavro Popup Blocker Version 2.7"
+  caption          the window's caption reads exactly "Tavro Popup Blocker Version 2.7"; SIGPIPE does not
+                   end the program
   second-instance  a second start ends at once with status 0 and leaves the first running
   sigterm-saves    SIGTERM runs the unload: the three options (one changed by a click) land in the .conf file
   hide-on-start    with "HideOnStart" stored as 1 and no tray host the window is minimized, not hidden, and
@@ -109,6 +110,10 @@ def case_caption(program, shot):
     wait_for(lambda: windows_named(CAPTION), f"no window captioned {CAPTION!r}")
     time.sleep(0.5)
     screenshot(shot)
+    # A peer that went away while the program wrote to it must not end it.
+    p.send_signal(signal.SIGPIPE)
+    time.sleep(0.5)
+    assert p.poll() is None, f"SIGPIPE ended the program with status {p.returncode}"
     p.send_signal(signal.SIGTERM)
     status = p.wait(timeout=20)
     assert status == 0, f"exit status {status} after SIGTERM"

@@ -71,4 +71,13 @@ std::unique_ptr<TextOutput> FakeFiles::openOutput(const std::string& path) {
     return std::make_unique<FakeOutput>(*this, path);
 }
 
+void FakeFiles::copyFile(const std::string& path, const std::string& copyPath) {
+    const auto it = files.find(path);
+    if (it == files.end())
+        throw Error(errc::FileNotFound, "File not found");
+    if (failOpenInput || unwritable)
+        throw Error(errc::PermissionDenied, "Permission denied");
+    files[copyPath] = it->second;
+}
+
 } // namespace tavro::fakes

@@ -127,6 +127,7 @@ class FakeFiles final : public Files {
 public:
     std::unique_ptr<TextInput> openInput(const std::string& path) override;
     std::unique_ptr<TextOutput> openOutput(const std::string& path) override;
+    void copyFile(const std::string& path, const std::string& copyPath) override;
 
     std::map<std::string, std::string> files;
     // A read fails once this many bytes of a file have been read; -1 never.

@@ -4,12 +4,24 @@
 #include "tests/help/qt_app.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
+#include <cstring>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tavro {
 namespace {
@@ -132,6 +144,162 @@ TEST_F(HelpViewerProcess, AStuckViewerIsAnErrorWithoutAStart) {
     }
     EXPECT_EQ(asking.WinHelp(1, HelpFile, HELP_QUIT, 0), 0);
     stuck.close();
+}
+
+// The other end of a socket, in plain system calls so that a child process
+// of another user can play it.
+int listenAt(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 1) != 0)
+        return -1;
+    return fd;
+}
+
+int connectTo(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
+}
+
+// Accepts one connection and answers its request, whatever it asked, then
+// waits for the asker to hang up.
+void answerOnce(int listener, const std::string& reply) {
+    const int peer = ::accept(listener, nullptr, nullptr);
+    char byte = 0;
+    while (peer >= 0 && ::read(peer, &byte, 1) == 1 && byte != '\n') {
+    }
+    std::size_t done = 0;
+    while (peer >= 0 && done < reply.size()) {
+        // The asker may hang up first; that must not end the test.
+        const ssize_t n = ::send(peer, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    while (peer >= 0 && ::read(peer, &byte, 1) == 1) {
+    }
+    ::close(peer);
+}
+
+bool becomeNobody() {
+    constexpr uid_t nobody = 65534;
+    return ::setgroups(0, nullptr) == 0 && ::setresgid(nobody, nobody, nobody) == 0 &&
+           ::setresuid(nobody, nobody, nobody) == 0;
+}
+
+const helpsocket::Request StatusRequest{QStringLiteral("test"), {}, helpsocket::StatusCommand, 0};
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+TEST(HelpSocketPlace, OnlyAFolderOfTheUsersAloneHoldsTheSocket) {
+    QTemporaryDir base;
+    const QString missing = base.filePath(QStringLiteral("missing"));
+    EXPECT_TRUE(helpsocket::ensurePrivateFolder(missing));
+    EXPECT_EQ(modeOf(missing), 0700U);
+    EXPECT_TRUE(helpsocket::ensurePrivateFolder(missing)) << "and it stays acceptable";
+
+    const QString open = base.filePath(QStringLiteral("open"));
+    ::mkdir(QFile::encodeName(open).constData(), 0705);
+    const QString link = base.filePath(QStringLiteral("link"));
+    QFile::link(missing, link);
+    const QString file = base.filePath(QStringLiteral("file"));
+    QFile(file).open(QIODevice::WriteOnly);
+    QString why;
+    for (const QString& refused : {open, link, file}) {
+        EXPECT_FALSE(helpsocket::ensurePrivateFolder(refused, &why)) << refused.toStdString();
+        EXPECT_TRUE(why.startsWith(refused)) << why.toStdString();
+    }
+
+    // Where Qt has no runtime folder, the socket goes into a private one.
+    const std::optional<QByteArray> savedTemp =
+        qEnvironmentVariableIsSet("TMPDIR") ? std::optional(qgetenv("TMPDIR")) : std::nullopt;
+    qputenv("TMPDIR", QFile::encodeName(base.path()));
+    const QString fallback = helpsocket::socketNameIn({});
+    const QFileInfo folder(QFileInfo(fallback).path());
+    EXPECT_EQ(folder.path(), base.path());
+    EXPECT_EQ(folder.ownerId(), ::geteuid());
+    EXPECT_EQ(modeOf(folder.filePath()), 0700U);
+    if (::geteuid() == 0) {
+        // Taken by another user first: refused, not shared.
+        ASSERT_EQ(::chown(QFile::encodeName(folder.filePath()).constData(), 65534, 65534), 0);
+        EXPECT_TRUE(helpsocket::socketNameIn({}, &why).isEmpty());
+        EXPECT_TRUE(why.contains(QStringLiteral("another user"))) << why.toStdString();
+    }
+    if (savedTemp)
+        qputenv("TMPDIR", *savedTemp);
+    else
+        qunsetenv("TMPDIR");
+}
+
+TEST(HelpSocketReply, OneLongerThanTheCapIsRefused) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath(QStringLiteral("long"));
+    const int listener = listenAt(socket);
+    ASSERT_GE(listener, 0);
+    const std::string padding(static_cast<std::size_t>(helpsocket::MaxReplyBytes), 'x');
+    std::thread server([&] { answerOnce(listener, R"({"ok":true,"pad":")" + padding + "\"}\n"); });
+    QString why;
+    EXPECT_FALSE(helpsocket::exchange(socket, StatusRequest, 5000, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("too long"))) << why.toStdString();
+    server.join();
+    ::close(listener);
+}
+
+// Another user can reach the socket only through a folder opened for the
+// purpose; what is checked then is the peer itself.
+class HelpSocketPeer : public HelpViewerProcess {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to play another user";
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    }
+};
+
+TEST_F(HelpSocketPeer, TheProgramRefusesAViewerOfAnotherUser) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int listener = becomeNobody() ? listenAt(socket) : -1;
+        if (listener >= 0)
+            answerOnce(listener, "{\"ok\":true}\n");
+        std::_Exit(0);
+    }
+    const QDeadlineTimer deadline(5000);
+    while (!QFile::exists(socket) && !deadline.hasExpired())
+        QThread::msleep(10);
+    QString why;
+    EXPECT_FALSE(helpsocket::exchange(socket, StatusRequest, 2000, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("another user"))) << why.toStdString();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+TEST_F(HelpSocketPeer, TheViewerTellsAnotherUserNothing) {
+    ASSERT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTENTS, 0), 1);
+    ASSERT_EQ(::chmod(QFile::encodeName(socket).constData(), 0666), 0);
+    const QByteArray request = helpsocket::encode(StatusRequest);
+    EXPECT_EXIT(
+        {
+            const int fd = becomeNobody() ? connectTo(socket) : -1;
+            if (fd < 0)
+                std::_Exit(2);
+            if (::write(fd, request.constData(), static_cast<std::size_t>(request.size())) != request.size())
+                std::_Exit(3);
+            char byte = 0;
+            std::_Exit(::read(fd, &byte, 1) > 0 ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(page(), QStringLiteral("contents")) << "the user is still served";
 }
 
 } // namespace

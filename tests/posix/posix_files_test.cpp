@@ -355,6 +355,39 @@ TEST_F(PosixFilesTest, ReadOnlyFolderFailsStartUpWithoutAFileButSavesAWritableFi
         ::testing::ExitedWithCode(0), "");
 }
 
+TEST_F(PosixFilesTest, SaveDropsSetUserAndGroupIdBits) {
+    writeAll(file, "old.example\r\n");
+    ASSERT_EQ(::chmod(file.c_str(), 06755), 0);
+    SaveAllowedDomains(form);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755U);
+}
+
+// A load that stopped at the list's limit: the first save keeps the file byte
+// for byte beside it, replacing an older copy, and no more open to others than
+// the file itself.
+TEST_F(PosixFilesTest, FileNotLoadedWholeIsKeptAsABackupAtTheFirstSave) {
+    std::string content = "a.example\r\nb.example\r\n";
+    for (int i = 0; i < 100'000; ++i) // across the copy's buffer, every byte value
+        content.push_back(static_cast<char>(i * 7 % 256));
+    writeAll(file, content);
+    ASSERT_EQ(::chmod(file.c_str(), 06640), 0);
+    const fs::path backup = folder / "Whitelst.txt.bak";
+    writeAll(backup, "older.example\r\n");
+    ::chmod(backup.c_str(), 0666);
+    for (int i = 0; i < ListBox::MaxEntries - 1; ++i)
+        form.lstWhiteList.append("p" + std::to_string(i) + ".example");
+
+    LoadAllowedDomains(form);
+    SaveAllowedDomains(form);
+    EXPECT_EQ(readAll(backup), content);
+    EXPECT_EQ(fs::status(backup).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(readAll(file).find("b.example"), std::string::npos);
+    EXPECT_THAT(namesIn(folder), ElementsAre("Whitelst.txt", "Whitelst.txt.bak"));
+}
+
 // A write failing half-way (past a file-size limit) leaves the old file whole.
 TEST_F(PosixFilesTest, WriteFailingHalfWayLeavesTheOldFileWhole) {
     writeAll(file, "old.example\r\n");
