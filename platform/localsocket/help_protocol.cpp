@@ -1,5 +1,7 @@
 #include "platform/localsocket/help_protocol.h"
 
+#include "platform/posix/private_folder.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -9,7 +11,6 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavro::helpsocket {
@@ -33,25 +34,10 @@ QString socketNameIn(const QString& runtimeFolder, QString* error) {
 }
 
 bool ensurePrivateFolder(const QString& folder, QString* error) {
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = folder + QStringLiteral(": ") + why;
-        return false;
-    };
-    const QByteArray path = QFile::encodeName(folder);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return fail(qt_error_string(errno));
-    // Not followed: a link could lead anywhere, into a folder of anyone's.
-    struct stat st {};
-    if (::lstat(path.constData(), &st) != 0)
-        return fail(qt_error_string(errno));
-    if (!S_ISDIR(st.st_mode))
-        return fail(QStringLiteral("not a folder"));
-    if (st.st_uid != ::geteuid())
-        return fail(QStringLiteral("the folder belongs to another user"));
-    if ((st.st_mode & 077) != 0)
-        return fail(QStringLiteral("the folder is open to other users"));
-    return true;
+    const std::string why = tavro::ensurePrivateFolder(QFile::encodeName(folder).toStdString());
+    if (!why.empty() && error)
+        *error = folder + QStringLiteral(": ") + QString::fromStdString(why);
+    return why.empty();
 }
 
 bool peerIsThisUser(qintptr socketDescriptor) {

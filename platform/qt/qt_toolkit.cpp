@@ -2,10 +2,12 @@
 
 #include "form/design.h"
 #include "platform/error.h"
+#include "platform/posix/private_folder.h"
 #include "platform/qt/qt_text.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
@@ -78,11 +80,26 @@ QString QtToolkit::lockFilePath() const {
     return folder + QStringLiteral("/tavro-popup-blocker.lock");
 }
 
+void QtToolkit::ensureLockFolder(const QString& path) const {
+    const QString folder = QFileInfo(path).absolutePath();
+    // The user's runtime folder is private already; the fallback beside the
+    // temporary files is a guessable name that another user could make first
+    // and hold a lock in, so that the program would never start.
+    if (!m_lockPath.isEmpty() ||
+        folder == QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)) {
+        QDir().mkpath(folder);
+        return;
+    }
+    const std::string why = ensurePrivateFolder(QFile::encodeName(folder).toStdString());
+    if (!why.empty())
+        throw Error(errc::PermissionDenied, "Permission denied: " + folder.toStdString() + ": " + why);
+}
+
 bool QtToolkit::anotherInstanceRunning() {
     if (m_lock && m_lock->isLocked())
         return false;
     const QString path = lockFilePath();
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    ensureLockFolder(path);
     m_lock = std::make_unique<QLockFile>(path);
     // A running instance holds its lock for hours; only a lock whose process
     // is gone (a crash, a kill) counts as stale.

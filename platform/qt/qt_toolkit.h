@@ -35,6 +35,8 @@ public:
     QString lockFilePath() const;
 
 private:
+    void ensureLockFolder(const QString& lockPath) const;
+
     QtMainWindow m_window;
     QString m_lockPath;
     std::string m_programFolder;

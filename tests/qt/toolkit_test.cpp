@@ -9,9 +9,11 @@
 #include <QLockFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,6 +196,40 @@ TEST_F(ToolkitTest, ALockLeftByADeadProcessIsStale) {
 TEST_F(ToolkitTest, ALockThatCannotBeMadeIsAnError) {
     qt::QtToolkit toolkit(QStringLiteral("/proc/tavro-no-such-folder/tavro.lock"));
     EXPECT_THROW(toolkit.anotherInstanceRunning(), Error);
+}
+
+// Where the desktop gives no runtime folder, the lock goes into a folder of a
+// guessable name beside the temporary files; one that another user made first,
+// open to all, must not decide whether the program starts.
+TEST_F(ToolkitTest, AFallbackLockFolderOpenToOthersIsRefused) {
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(folder.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    // A file where Qt would make its own runtime folder: Qt then reports none.
+    QFile blocker(folder.filePath(
+        QStringLiteral("runtime-%1").arg(qEnvironmentVariable("USER", QStringLiteral("root")))));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString fallback = folder.filePath(QStringLiteral("tavro-popup-blocker-%1").arg(::getuid()));
+    ASSERT_TRUE(QDir().mkpath(fallback));
+    ASSERT_EQ(::chmod(QFile::encodeName(fallback).constData(), 0777), 0);
+
+    qt::QtToolkit toolkit;
+    const bool runtimeReported = !QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).isEmpty();
+    bool refused = false;
+    try {
+        toolkit.anotherInstanceRunning();
+    } catch (const Error& e) {
+        refused = e.number() == errc::PermissionDenied;
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(fallback).constData(), 0700), 0);
+    EXPECT_FALSE(toolkit.anotherInstanceRunning()) << "a folder of the user's alone is used";
+    qputenv("TMPDIR", oldTmp);
+    if (!oldRuntime.isEmpty())
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    ASSERT_FALSE(runtimeReported) << "the test could not take the runtime folder away";
+    EXPECT_TRUE(refused);
 }
 
 } // namespace
