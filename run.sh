@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release configuration and starts the program.
+# Installs what is missing, builds the release configuration, installs it for
+# this user (~/.local) and starts the installed program, so that the allowed
+# list lives in the installed program's folder and never in build/.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release
+if [ "$(id -u)" -eq 0 ]; then
+    echo "Warning: running as root; the window and the browser will run as root." >&2
+fi
+scripts/install-deps.sh build
+scripts/install.sh --quiet
+prefix="$HOME/.local"
 # With no browser for the program to watch, start one on the demo pages, so
 # that blocking can be seen at once. It outlives this script: it is the
 # user's browser from then on.
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && ! scripts/start-browser.sh --running; then
-    setsid scripts/start-browser.sh --demo </dev/null >/dev/null 2>&1 &
+start_browser="$prefix/share/tavro-popup-blocker/start-browser.sh"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && ! "$start_browser" --running; then
+    setsid "$start_browser" --demo </dev/null >/dev/null 2>&1 &
 fi
-exec build/release/bin/tavro-popup-blocker "$@"
+exec "$prefix/bin/tavro-popup-blocker" "$@"
