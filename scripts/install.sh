@@ -19,7 +19,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(dirname "$here")"
 . "$here/install-paths.sh"
 
-prefix="$HOME/.local"
+prefix="${HOME:?HOME is not set}/.local"
 autostart=0
 build=""
 quiet=0
@@ -59,8 +59,12 @@ fi
 # The list of what the install put in place, for the uninstall, which must work
 # when the build folder is long gone.
 manifest="$(manifest_path "$prefix")"
-cp "$build/install_manifest.txt" "$manifest"
-echo "$manifest" >>"$manifest"
+# CMake ends the list without a line end.
+{
+    cat "$build/install_manifest.txt"
+    echo
+    echo "$manifest"
+} >"$manifest"
 
 if command -v update-desktop-database >/dev/null 2>&1; then
     update-desktop-database -q "$prefix/share/applications" || true

@@ -9,7 +9,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/install-paths.sh"
 
-prefix="$HOME/.local"
+prefix="${HOME:?HOME is not set}/.local"
 while [ $# -gt 0 ]; do
     case "$1" in
     --prefix) prefix="$2"; shift 2 ;;
