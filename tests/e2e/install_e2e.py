@@ -183,6 +183,8 @@ def case_install(inst):
     for name in os.listdir(inst.folder):
         os.utime(os.path.join(inst.folder, name), (0, 0))
     inst.install()
+    program = os.path.join(inst.folder, "tavro-popup-blocker")
+    assert os.stat(program).st_mtime != 0, "the upgrade did not replace the running program"
     assert p.poll() is None, "the running program ended during the upgrade"
     end(p)
     assert read(inst.list) == b"b.example\r\nvoil\xc3\xa0.example\r\n", read(inst.list)
