@@ -9,14 +9,16 @@ manifest_path() {
     echo "$1/share/tavro-popup-blocker/installed-files"
 }
 
-autostart_entry() {
+config_home() {
     local config="${XDG_CONFIG_HOME:-}"
     [[ "$config" == /* ]] || config="$HOME/.config"
-    echo "$config/autostart/tavro-popup-blocker.desktop"
+    echo "$config"
+}
+
+autostart_entry() {
+    echo "$(config_home)/autostart/tavro-popup-blocker.desktop"
 }
 
 settings_file() {
-    local config="${XDG_CONFIG_HOME:-}"
-    [[ "$config" == /* ]] || config="$HOME/.config"
-    echo "$config/Tavro Popup Blocker.conf"
+    echo "$(config_home)/Tavro Popup Blocker.conf"
 }
