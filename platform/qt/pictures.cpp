@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QGuiApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -28,6 +29,40 @@ QPixmap transparentPixmap(int width, int height, qreal ratio) {
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
+
+// The face as an icon, painted at whatever size and pixel ratio the desktop
+// asks for when it asks: sharp everywhere, and nothing painted in advance.
+class FaceIconEngine final : public QIconEngine {
+public:
+    explicit FaceIconEngine(bool crossed) : m_crossed(crossed) {}
+
+    void paint(QPainter* p, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        p->save();
+        p->translate(rect.topLeft());
+        drawFace(*p, qMin(rect.width(), rect.height()), m_crossed);
+        p->restore();
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    // Qt asks in device pixels.
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override {
+        QPixmap pixmap = facePicture(m_crossed, qMin(size.width(), size.height()), 1.0);
+        pixmap.setDevicePixelRatio(scale);
+        return pixmap;
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (const int side : IconSides)
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+    QIconEngine* clone() const override { return new FaceIconEngine(m_crossed); }
+    QString key() const override { return QStringLiteral("tavro-face"); }
+
+private:
+    bool m_crossed;
+};
 
 } // namespace
 
@@ -72,13 +107,7 @@ QPixmap facePicture(bool crossed) {
 QIcon iconFor(Icon icon) {
     if (icon == Icon::None)
         return {};
-    const bool crossed = icon == Icon::Disabled;
-    QIcon result;
-    for (const int side : IconSides) {
-        result.addPixmap(facePicture(crossed, side, 1.0));
-        result.addPixmap(facePicture(crossed, side, 2.0));
-    }
-    return result;
+    return QIcon(new FaceIconEngine(icon == Icon::Disabled));
 }
 
 QPixmap tavroLogo() {

@@ -30,8 +30,8 @@ QPixmap tavroLogo();
 QPixmap facePicture(bool crossed);
 // The face of the given logical side at the given pixel ratio.
 QPixmap facePicture(bool crossed, int side, qreal ratio);
-// The picture of an icon value at every side of IconSides, each also at
-// pixel ratio 2; an empty icon for Icon::None.
+// The picture of an icon value, drawn at any size and pixel ratio asked for,
+// offered at the sides of IconSides; an empty icon for Icon::None.
 QIcon iconFor(Icon icon);
 
 } // namespace tavro::qt
