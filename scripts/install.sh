@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs Tavro Popup Blocker for the current user.
 #
-#   install.sh [--prefix DIR] [--autostart] [--from-build DIR]
+#   install.sh [--prefix DIR] [--autostart] [--from-build DIR] [--quiet]
 #
 #   --prefix DIR      where to install; ~/.local by default. The program's own
 #                     folder, where it keeps "Whitelst.txt", is DIR/lib/tavro-popup-blocker.

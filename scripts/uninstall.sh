@@ -19,10 +19,11 @@ while [ $# -gt 0 ]; do
         ;;
     esac
 done
-prefix="$(cd "$prefix" 2>/dev/null && pwd)" || prefix=""
-manifest="$( [ -z "$prefix" ] || manifest_path "$prefix")"
-if [ -z "$manifest" ] || [ ! -f "$manifest" ]; then
-    echo "No install of Tavro Popup Blocker found there." >&2
+given="$prefix"
+prefix="$(cd "$prefix" 2>/dev/null && pwd)" || prefix="$given"
+manifest="$(manifest_path "$prefix")"
+if [ ! -f "$manifest" ]; then
+    echo "No install of Tavro Popup Blocker found in $given." >&2
     exit 1
 fi
 
