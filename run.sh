@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release configuration and starts the program.
+# Installs what is missing, builds the release configuration, installs it for
+# this user (~/.local) and starts the installed program, so that the allowed
+# list lives in the installed program's folder and never in build/.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release
+if [ "$(id -u)" -eq 0 ]; then
+    echo "Warning: running as root; the program's window will run as root, and no browser is started for it." >&2
+fi
+scripts/install-deps.sh build
+scripts/install.sh --quiet
+prefix="$HOME/.local"
 # With no browser for the program to watch, start one on the demo pages, so
 # that blocking can be seen at once. It outlives this script: it is the
 # user's browser from then on.
 # Never as root, where the browser would have to give up its sandbox.
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && ! scripts/start-browser.sh --running; then
+start_browser="$prefix/share/tavro-popup-blocker/start-browser.sh"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && ! "$start_browser" --running; then
     if [ "$(id -u)" -eq 0 ]; then
-        echo "No browser started for the demo: run scripts/start-browser.sh --demo as your own user." >&2
+        echo "No browser started for the demo: run $start_browser --demo as your own user." >&2
     else
-        setsid scripts/start-browser.sh --demo </dev/null >/dev/null 2>&1 &
+        setsid "$start_browser" --demo </dev/null >/dev/null 2>&1 &
     fi
 fi
-exec build/release/bin/tavro-popup-blocker "$@"
+exec "$prefix/bin/tavro-popup-blocker" "$@"

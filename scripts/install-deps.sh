@@ -1,34 +1,84 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and the tests need.
+# Installs the Debian packages that running, building and testing need.
 # Idempotent and quiet: it asks apt only when something is missing.
+#
+#   install-deps.sh [run|build|test]
+#
+#   run    what the installed program and its browser script need at run time
+#   build  run, and what building the release configuration needs
+#   test   build, and what the tests, the format check and the benchmarks need (the default)
 set -euo pipefail
 
-packages=(
+# The libraries the program links come with their -dev packages below, under
+# whatever name the Debian release gives them; these are the rest.
+run_packages=(
+    qt6-qpa-plugins
+    chromium xdg-utils python3
+    fonts-dejavu-core fonts-dejavu-extra
+)
+build_packages=(
     build-essential cmake ninja-build pkg-config
-    clang clang-format libclang-rt-14-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev
     libgl-dev libxkbcommon-dev
     libboost-dev nlohmann-json3-dev
     libx11-dev libxi-dev
-    libasound2-dev alsa-utils
+    libasound2-dev
     libcurl4-openssl-dev
-    chromium xdg-utils
+)
+test_packages=(
+    clang clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+    alsa-utils
     xvfb xauth xdotool x11-utils imagemagick trayer
-    python3 fonts-dejavu-core fonts-dejavu-extra
+    desktop-file-utils appstream
 )
 
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+level="${1:-test}"
+case "$level" in
+run) packages=("${run_packages[@]}") ;;
+build) packages=("${run_packages[@]}" "${build_packages[@]}") ;;
+test) packages=("${run_packages[@]}" "${build_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "usage: install-deps.sh [run|build|test]" >&2
+    exit 2
+    ;;
+esac
 
-echo "Installing: ${missing[*]}" >&2
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+updated=0
+
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        installed "$p" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    if [ "$updated" -eq 0 ]; then
+        "${sudo_cmd[@]}" apt-get update -qq
+        updated=1
+    fi
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The fuzz test links clang's libFuzzer runtime, packaged under clang's own
+# version where the release packages it apart (in older releases clang brings it).
+clang_runtime() {
+    local major
+    major="$(clang -dumpversion 2>/dev/null | cut -d. -f1)"
+    if [ -n "$major" ] && apt-cache show "libclang-rt-$major-dev" >/dev/null 2>&1; then
+        echo "libclang-rt-$major-dev"
+    fi
+}
+
+install_missing "${packages[@]}"
+if [ "$level" = test ]; then
+    runtime="$(clang_runtime)"
+    [ -z "$runtime" ] || install_missing "$runtime"
+fi

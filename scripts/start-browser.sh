@@ -84,7 +84,10 @@ case "${1:-}" in
 --demo)
     shift
     # The pages are served for as long as the browser runs.
-    coproc server { exec python3 "$here/demo_server.py" "$here/../demo"; }
+    # Installed, the pages sit beside this script; in the source tree, one folder up.
+    demo="$here/demo"
+    [ -d "$demo" ] || demo="$here/../demo"
+    coproc server { exec python3 "$here/demo_server.py" "$demo"; }
     server_pid=$server_PID
     trap 'kill "$server_pid" 2>/dev/null || true' EXIT
     read -r port <&"${server[0]}"

@@ -4,8 +4,10 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QTimer>
+#include <QGuiApplication>
 #include <QWidget>
+#include <cstdlib>
+#include <xcb/xcb.h>
 
 namespace tavro::qt {
 
@@ -17,17 +19,54 @@ bool statusNotifierWatcherOnSessionBus() {
     return services && services->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
 }
 
+template <typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
+
+// Asked of the X server directly: Qt's own test decides once for the whole
+// process whether to use the StatusNotifierItem watcher, so asking it before
+// the watcher runs would keep a late watcher from ever being used.
+bool xembedTrayOnDisplay() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    // The tray of the display's first screen, where desktops keep their panel.
+    static constexpr char selection[] = "_NET_SYSTEM_TRAY_S0";
+    const XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof selection - 1, selection),
+                              nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    const XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
+        &std::free);
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+// Folds a modify into the record of an icon still waiting for its host.
+void merge(NotifyIconData& into, const NotifyIconData& change) {
+    if (change.uFlags & NIF_ICON)
+        into.hIcon = change.hIcon;
+    if (change.uFlags & NIF_TIP)
+        into.szTip = change.szTip;
+    if (change.uFlags & NIF_MESSAGE)
+        into.uCallbackMessage = change.uCallbackMessage;
+    into.uFlags |= change.uFlags;
+}
+
 } // namespace
 
 QtNotifyArea::QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost,
                            std::function<bool()> statusNotifierHost)
     : m_window(window), m_trayHost(std::move(trayHost)), m_statusNotifierHost(std::move(statusNotifierHost)) {
     if (!m_trayHost)
-        m_trayHost = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+        m_trayHost = [] { return statusNotifierWatcherOnSessionBus() || xembedTrayOnDisplay(); };
     if (!m_statusNotifierHost)
         m_statusNotifierHost = statusNotifierWatcherOnSessionBus;
     // The icon is the way back to a hidden window.
     m_window.setHiddenWindowReachable([this] { return m_icon && m_trayHost(); });
+    m_hostPoll.setInterval(HostPollMilliseconds);
+    QObject::connect(&m_hostPoll, &QTimer::timeout, m_window.widget(), [this] { dockWhenHostAppears(); });
 }
 
 QtNotifyArea::~QtNotifyArea() {
@@ -49,23 +88,27 @@ bool QtNotifyArea::Shell_NotifyIcon(std::uint32_t message, const NotifyIconData&
         return false;
     switch (message) {
     case NIM_ADD:
-        if (m_icon || !m_trayHost())
+        if (m_icon || m_waiting)
             return false;
-        m_icon = std::make_unique<QSystemTrayIcon>();
-        m_activationIsClick = m_statusNotifierHost();
-        m_id = data.uID;
-        m_callbackMessage = 0;
-        apply(data);
-        QObject::connect(m_icon.get(), &QSystemTrayIcon::activated, m_window.widget(),
-                         [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
-        m_icon->show();
+        if (!m_trayHost()) {
+            m_waiting = data;
+            m_hostPoll.start();
+            return false;
+        }
+        dock(data);
         return true;
     case NIM_MODIFY:
+        if (m_waiting && data.uID == m_waiting->uID)
+            merge(*m_waiting, data);
         if (!m_icon || data.uID != m_id)
             return false;
         apply(data);
         return true;
     case NIM_DELETE:
+        if (m_waiting && data.uID == m_waiting->uID) {
+            m_waiting.reset();
+            m_hostPoll.stop();
+        }
         if (!m_icon || data.uID != m_id)
             return false;
         // The delete may come from a handler that the icon's own mouse event
@@ -78,6 +121,29 @@ bool QtNotifyArea::Shell_NotifyIcon(std::uint32_t message, const NotifyIconData&
     default:
         return false;
     }
+}
+
+void QtNotifyArea::dock(const NotifyIconData& data) {
+    m_icon = std::make_unique<QSystemTrayIcon>();
+    m_activationIsClick = m_statusNotifierHost();
+    m_id = data.uID;
+    m_callbackMessage = 0;
+    apply(data);
+    QObject::connect(m_icon.get(), &QSystemTrayIcon::activated, m_window.widget(),
+                     [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
+    m_icon->show();
+}
+
+void QtNotifyArea::dockWhenHostAppears() {
+    if (!m_waiting || !m_trayHost())
+        return;
+    m_hostPoll.stop();
+    dock(*m_waiting);
+    m_waiting.reset();
+    // Without the icon, Hide, the close box and "Hide at Startup" minimized
+    // the window; now the icon leads back, it hides as they asked.
+    if (m_window.widget()->isMinimized())
+        m_window.hide();
 }
 
 void QtNotifyArea::activated(QSystemTrayIcon::ActivationReason reason) {

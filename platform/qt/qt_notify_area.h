@@ -4,18 +4,28 @@
 #include "platform/qt/main_window.h"
 
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tavro::qt {
 
 // The notification area on QSystemTrayIcon. The icon's context request and
 // double-click reach the window's procedure as the record's callback message
 // with lParam WM_RBUTTONUP or WM_LBUTTONDBLCLK.
+//
+// At login the program may start before the panel. An icon added while the
+// desktop has no notification area waits, with every later change to it, and
+// is docked once one appears: still the one icon that the start added.
 class QtNotifyArea final : public NotifyArea {
 public:
+    // How often a waiting icon looks for a notification area.
+    static constexpr int HostPollMilliseconds = 1000;
+
     // trayHost answers whether the desktop has a notification area; by default
-    // Qt's own test. statusNotifierHost answers whether that area is a
+    // whether the display has an XEmbed tray or the session bus the
+    // StatusNotifierItem watcher. statusNotifierHost answers whether that area is a
     // StatusNotifierItem host; by default whether the session bus has the
     // item watcher that Qt looks for.
     explicit QtNotifyArea(QtMainWindow& window, std::function<bool()> trayHost = {},
@@ -33,6 +43,8 @@ public:
 
 private:
     void apply(const NotifyIconData& data);
+    void dock(const NotifyIconData& data);
+    void dockWhenHostAppears();
 
     QtMainWindow& m_window;
     std::function<bool()> m_trayHost;
@@ -42,6 +54,9 @@ private:
     bool m_activationIsClick = false;
     std::unique_ptr<QSystemTrayIcon> m_icon;
     std::unique_ptr<QSystemTrayIcon> m_retired;
+    // The icon that waits for a notification area, as it would show now.
+    std::optional<NotifyIconData> m_waiting;
+    QTimer m_hostPoll;
     std::uint32_t m_callbackMessage = 0;
     std::uint32_t m_id = 0;
 };

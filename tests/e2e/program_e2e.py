@@ -12,6 +12,8 @@ Cases:
                    with a non-zero status and the settings file is unchanged
   tray             under a real tray host: the icon's double-click shows the hidden window, its
                    right-click opens the menu, and the menu's Exit saves and ends the program
+  late-tray        the tray host starts seconds after the program: the one icon docks within a few
+                   seconds, the window minimized by "Hide at Startup" is hidden then, and Hide hides it
 
 usage: program_e2e.py CASE PROGRAM [SCREENSHOT]
 Each run starts an X server of its own (Xvfb) and gives the program a fresh
@@ -217,24 +219,41 @@ def visible_windows():
                               text=True).stdout.split())
 
 
-def case_tray(program, shot):
+def tray_hosts():
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "trayer"], capture_output=True,
+                          text=True).stdout.split()
+
+
+def start_trayer():
+    """trayer, a tray host, at the screen's bottom right; returns its process once its window shows."""
     if shutil.which("trayer") is None:
         raise AssertionError("trayer, the tray host for this test, is not installed")
     tray = subprocess.Popen(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request",
                              "--height", "24", "--transparent", "false"], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     try:
-        host = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "trayer"],
-                                               capture_output=True, text=True).stdout.split(),
-                        "no tray host")[0]
+        wait_for(tray_hosts, "no tray host")
+    except AssertionError:
+        tray.terminate()
+        tray.wait()
+        raise
+    return tray
+
+
+def docked_icon(host):
+    """The centre of the icon once it has docked in the host, which grows to hold it."""
+    x, y, w, h = geometry(host)
+    return (x + w - h // 2, y + h // 2) if w >= h else None
+
+
+def case_tray(program, shot):
+    tray = start_trayer()
+    try:
+        host = tray_hosts()[0]
         with open(program.conf, "w") as f:
             f.write("[Options]\nBeep=1\nHideOnStart=1\nMenubar=0\n")
         p = program.start()
-        # The icon docks in the host, which grows to hold it.
-        def docked():
-            x, y, w, h = geometry(host)
-            return (x + w - h // 2, y + h // 2) if w >= h else None
-        icon = wait_for(docked, "the icon did not dock")
+        icon = wait_for(lambda: docked_icon(host), "the icon did not dock")
         wait_for(lambda: subprocess.run(["xdotool", "search", "--name", f"^{CAPTION}$"],
                                         capture_output=True, text=True).stdout.split()
                  and not windows_named(CAPTION), "the window did not hide itself")
@@ -262,6 +281,48 @@ def case_tray(program, shot):
         tray.wait()
 
 
+# The cmd_Hide button at its centre.
+CMD_HIDE = (px(3360 + 975 // 2), px(120 + 255 // 2))
+
+
+def iconic(window):
+    return "Iconic" in subprocess.run(["xprop", "-id", window, "WM_HINTS"], capture_output=True, text=True).stdout
+
+
+def case_late_tray(program, shot):
+    with open(program.conf, "w") as f:
+        f.write("[Options]\nBeep=0\nHideOnStart=1\nMenubar=0\n")
+    p = program.start()
+    window = wait_for(lambda: windows_named(CAPTION), "no window")[0]
+    wait_for(lambda: iconic(window), "with no tray host the window was not minimized")
+    # The panel comes up after the program, as at some logins.
+    time.sleep(3)
+    tray = start_trayer()
+    try:
+        host = tray_hosts()[0]
+        icon = wait_for(lambda: docked_icon(host), "the icon did not dock once the host appeared", timeout=8)
+        wait_for(lambda: not windows_named(CAPTION), "the icon docked, yet the window was not hidden")
+        time.sleep(1.5)
+        _, _, width, height = geometry(host)
+        assert width < 2 * height, f"the host holds more than one icon ({width} x {height})"
+
+        subprocess.run(["xdotool", "mousemove", str(icon[0]), str(icon[1]), "click", "--repeat", "2",
+                        "--delay", "80", "1"], check=True)
+        window = wait_for(lambda: windows_named(CAPTION), "a double-click on the icon did not show the window")[0]
+        time.sleep(0.5)
+        screenshot(shot)
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(CMD_HIDE[0]), str(CMD_HIDE[1]), "click",
+                        "1"], check=True)
+        # Hidden, not minimized: a minimized window stays on this screen, which has no window manager.
+        wait_for(lambda: not windows_named(CAPTION), "Hide did not hide the window")
+        assert p.poll() is None, "the program ended"
+        p.send_signal(signal.SIGTERM)
+        assert p.wait(timeout=20) == 0
+    finally:
+        tray.terminate()
+        tray.wait()
+
+
 CASES = {
     "caption": case_caption,
     "second-instance": case_second_instance,
@@ -269,6 +330,7 @@ CASES = {
     "hide-on-start": case_hide_on_start,
     "bad-setting": case_bad_setting,
     "tray": case_tray,
+    "late-tray": case_late_tray,
 }
 
 

@@ -97,6 +97,40 @@ TEST_F(NotifyAreaTest, WithoutATrayHostTheProgramRunsWithoutAnIcon) {
     EXPECT_EQ(area.trayIcon(), nullptr);
 }
 
+// At login the program may start before the panel: the one icon of the start
+// docks when a host appears, as the changes since made it, and a window that
+// was minimized for want of it is hidden.
+TEST_F(NotifyAreaTest, AnIconAddedBeforeAnyHostDocksOnceOneAppears) {
+    bool host = false;
+    qt::QtNotifyArea area(window, [&host] { return host; });
+    EXPECT_FALSE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled")));
+    EXPECT_FALSE(area.Shell_NotifyIcon(NIM_MODIFY, record(7, Icon::Disabled, "Disabled")));
+    EXPECT_FALSE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled"))) << "added twice";
+    window.show();
+    window.hide();
+    ASSERT_TRUE(window.widget()->isMinimized());
+
+    host = true;
+    ASSERT_TRUE(qttest::processUntil([&] { return area.trayIcon() != nullptr; }, 5000));
+    EXPECT_EQ(area.trayIcon()->toolTip(), QStringLiteral("Disabled"));
+    EXPECT_FALSE(window.widget()->isVisible()) << "the minimized window was not hidden";
+    area.activated(QSystemTrayIcon::DoubleClick);
+    using M = std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t>;
+    EXPECT_EQ(messages, (std::vector<M>{{1400, 0, 515}}));
+    EXPECT_FALSE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled"))) << "added twice";
+}
+
+// An icon deleted (the program ended) before any host appeared never docks.
+TEST_F(NotifyAreaTest, AnIconDeletedWhileWaitingNeverDocks) {
+    bool host = false;
+    qt::QtNotifyArea area(window, [&host] { return host; });
+    EXPECT_FALSE(area.Shell_NotifyIcon(NIM_ADD, record(7, Icon::Enabled, "Enabled")));
+    EXPECT_FALSE(area.Shell_NotifyIcon(NIM_DELETE, record(0, Icon::None, "")));
+    host = true;
+    EXPECT_FALSE(qttest::processUntil([&] { return area.trayIcon() != nullptr; },
+                                      2 * qt::QtNotifyArea::HostPollMilliseconds));
+}
+
 // Hiding is only safe while the icon is there to bring the window back.
 TEST_F(NotifyAreaTest, HidingMinimizesWhileNoIconLeadsBack) {
     bool host = true;

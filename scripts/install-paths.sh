@@ -1,0 +1,24 @@
+# Where the install puts the things that the uninstall must find again.
+# Sourced by install.sh and uninstall.sh.
+
+program_folder() {
+    echo "$1/lib/tavro-popup-blocker"
+}
+
+manifest_path() {
+    echo "$1/share/tavro-popup-blocker/installed-files"
+}
+
+config_home() {
+    local config="${XDG_CONFIG_HOME:-}"
+    [[ "$config" == /* ]] || config="$HOME/.config"
+    echo "$config"
+}
+
+autostart_entry() {
+    echo "$(config_home)/autostart/tavro-popup-blocker.desktop"
+}
+
+settings_file() {
+    echo "$(config_home)/Tavro Popup Blocker.conf"
+}
