@@ -13,7 +13,7 @@ packages=(
     libx11-dev libxi-dev
     libasound2-dev alsa-utils
     libcurl4-openssl-dev
-    chromium xdg-utils
+    chromium firefox-esr xdg-utils
     xvfb xauth xdotool x11-utils imagemagick trayer
     python3 fonts-dejavu-core fonts-dejavu-extra
 )

@@ -1,26 +1,14 @@
 #pragma once
 
+#include "platform/browsers/timeouts.h"
 #include "platform/cdp/discovery.h"
 #include "platform/websocket/json_connection.h"
 
-#include <chrono>
 #include <memory>
 
 namespace tavro::cdp {
 
-// How long the program waits for the browser; everything runs on the
-// user-interface thread, so these bound how long a tick can take.
-struct Timeouts {
-    // Connecting to one place where a browser may be.
-    std::chrono::milliseconds connect{300};
-    // A call the browser answers itself (the pages, their windows, a close).
-    std::chrono::milliseconds browser{500};
-    // Going into pages: a page that shows alert() or runs an endless script
-    // never answers, and a tick waits no longer than this for all of them.
-    std::chrono::milliseconds page{60};
-    // Opening a new browser window for the user.
-    std::chrono::milliseconds newWindow{3000};
-};
+using browsers::Timeouts;
 
 // The one connection to the user's browser, shared by the collection of its
 // pages and the new windows the program opens. When the browser goes away it

@@ -1,5 +1,6 @@
 #include "platform/cdp/discovery.h"
 
+#include "platform/browsers/profile_files.h"
 #include "platform/error.h"
 
 #include <boost/asio/ip/address_v4.hpp>
@@ -8,7 +9,6 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
 
 namespace tavro::cdp {
@@ -44,14 +44,7 @@ std::string pathOfWebSocketUrl(const std::string& url) {
 } // namespace
 
 std::string browserProfileFolder() {
-    std::string base;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/')
-        base = data;
-    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        base = std::string(home) + "/.local/share";
-    else
-        base = ".";
-    return base + "/tavro-popup-blocker/browser";
+    return browsers::programDataFolder() + "/browser";
 }
 
 BrowserPlaces defaultBrowserPlaces() {

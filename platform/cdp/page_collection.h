@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/browser.h"
+#include "platform/browsers/page_model.h"
 #include "platform/cdp/browser_link.h"
 
 #include <map>
@@ -11,25 +12,8 @@
 
 namespace tavro::cdp {
 
-// What one walk learnt about a page. The walk answers from this for the rest
-// of the tick, so a page asked to close keeps giving its last answers.
-struct PageRecord {
-    std::string targetId;
-    std::string url;
-    // A script of another page opened this one and can still reach it.
-    bool opener = false;
-    // Unknown while the page has not answered (alert(), an endless script),
-    // and for a page no script opened, which is never asked.
-    std::optional<bool> html;
-    // Unknown while the browser has not said in which window the page is, or
-    // in which window its opener is; the page then reads as showing its menu
-    // bar.
-    std::optional<bool> menuBar;
-};
-
-// True for the MIME types the browser shows as an HTML document: HTML itself,
-// and the text, images and media it wraps in one; false for SVG and XML.
-bool isHtmlMimeType(const std::string& mimeType);
+using browsers::isHtmlMimeType;
+using browsers::PageRecord;
 
 // The browser's pages, in the browser's own order, as the popup scan's
 // collection of open windows.

@@ -3,12 +3,15 @@
 
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
+#include "platform/bidi/bidi_browser.h"
+#include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/cdp/page_collection.h"
 #include "platform/error.h"
 #include "tests/cdp/browser_driver.h"
 #include "tests/cdp/chromium_process.h"
 #include "tests/cdp/page_server.h"
+#include "tests/e2e/test_pages.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
 
@@ -28,47 +31,9 @@ using namespace std::chrono_literals;
 using testing::BrowserDriver;
 using testing::ChromiumProcess;
 using testing::PageServer;
+using testing::servePages;
 using testing::TestPage;
 using Entries = std::vector<std::string>;
-
-// The opener page opens what its query names, as soon as it loads: pop-up
-// windows (with window features), tabs opened by script, noopener tabs, and
-// pop-ups that navigate, show alert() or never stop their script.
-constexpr const char* OpenerPage = R"(<!doctype html><title>opener</title><body>opener<script>
-const ads = 'http://ads.localhost:' + location.port;
-const kinds = {
-  popup: () => window.open(ads + '/ad.html', 'p1', 'width=320,height=240'),
-  samesite: () => window.open('/ad.html', 'p2', 'popup'),
-  two: () => { window.open(ads + '/ad.html?1', 't1', 'width=300,height=200');
-               window.open(ads + '/ad.html?2', 't2', 'width=300,height=200'); },
-  tab: () => window.open(ads + '/tab.html'),
-  noopener: () => window.open(ads + '/free.html', '_blank', 'noopener'),
-  navigate: () => window.open(ads + '/hop.html', 'p3', 'width=320,height=240'),
-  alert: () => window.open(ads + '/alert.html', 'p4', 'width=320,height=240'),
-  loop: () => window.open(ads + '/loop.html', 'p5', 'width=320,height=240'),
-  svg: () => window.open(ads + '/picture.svg', 'p6', 'width=320,height=240'),
-  text: () => window.open(ads + '/note.txt', 'p7', 'width=320,height=240'),
-};
-for (const kind of new URLSearchParams(location.search).getAll('open')) kinds[kind]();
-</script>)";
-
-void servePages(PageServer& server) {
-    server.page("/opener.html", OpenerPage);
-    server.page("/home.html", "<!doctype html><title>home</title>home");
-    server.page("/ad.html", "<!doctype html><title>ad</title>buy now");
-    server.page("/tab.html", "<!doctype html><title>tab</title>a tab");
-    server.page("/free.html", "<!doctype html><title>free</title>no opener");
-    server.page("/hop.html",
-                "<!doctype html><script>location.replace('http://track.localhost:' + location.port + "
-                "'/ad.html?hopped')</script>");
-    server.page("/alert.html", "<!doctype html><title>alert</title><script>alert('You won!')</script>");
-    server.page("/loop.html", "<!doctype html><title>loop</title><script>for (;;) {}</script>");
-    server.page(
-        "/picture.svg",
-        "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><rect width='10' height='10'/></svg>",
-        "image/svg+xml");
-    server.page("/note.txt", "plain text", "text/plain");
-}
 
 // The browser answers within milliseconds, but the machine that runs the tests
 // may be busy; a walk that gives up examines nothing and would fail a test
@@ -320,7 +285,7 @@ TEST_F(BrowserScan, WalkAnswersEveryPageFromTheBrowser) {
     ASSERT_EQ(seen().size(), pages.size());
     for (const TestPage& page : pages) {
         const auto record = std::find_if(seen().begin(), seen().end(),
-                                         [&](const cdp::PageRecord& r) { return r.targetId == page.id; });
+                                         [&](const cdp::PageRecord& r) { return r.id == page.id; });
         ASSERT_NE(record, seen().end()) << page.url;
         EXPECT_EQ(record->url, page.url);
         EXPECT_EQ(record->opener, page.canAccessOpener);
@@ -360,9 +325,11 @@ TEST(NoBrowser, TicksExamineNothingAndNewWindowsGoToTheDesktopOpener) {
     std::ofstream(opener) << "#!/bin/sh\necho \"$1\" >> '" << log << "'\n";
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
 
-    cdp::CdpBrowserAutomation browser(
-        cdp::BrowserPlaces{{(folder / "DevToolsActivePort").string()}, {closedPort()}}, cdp::Timeouts{},
-        opener);
+    cdp::CdpBrowserAutomation chromium(
+        cdp::BrowserPlaces{{(folder / "DevToolsActivePort").string()}, {closedPort()}});
+    bidi::BidiBrowserAutomation firefox(
+        bidi::FirefoxPlaces{{(folder / "WebDriverBiDiServer.json").string()}});
+    browsers::BrowserSet browser({&chromium, &firefox}, opener);
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
@@ -379,8 +346,7 @@ TEST(NoBrowser, TicksExamineNothingAndNewWindowsGoToTheDesktopOpener) {
     std::getline(std::ifstream(log), line);
     EXPECT_EQ(line, "http://www.vendor.example/");
 
-    cdp::CdpBrowserAutomation without(cdp::BrowserPlaces{{}, {closedPort()}}, cdp::Timeouts{},
-                                      (folder / "missing-opener").string());
+    browsers::BrowserSet without({&chromium, &firefox}, (folder / "missing-opener").string());
     EXPECT_THROW(without.createBrowser(), Error);
     std::filesystem::remove_all(folder);
 }
