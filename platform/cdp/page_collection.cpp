@@ -57,30 +57,24 @@ private:
     std::shared_ptr<const PageRecord> m_record;
 };
 
+// The walk reads the collection's records in place: an address may be
+// megabytes long, and is not copied for every window handed out.
 class PageWalk final : public WindowWalk {
 public:
-    PageWalk(std::shared_ptr<BrowserLink> link, const std::vector<PageRecord>& records)
-        : m_link(std::move(link)) {
-        m_records.reserve(records.size());
-        for (const PageRecord& record : records)
-            m_records.push_back(std::make_shared<const PageRecord>(record));
-    }
+    PageWalk(std::shared_ptr<BrowserLink> link, std::shared_ptr<const std::vector<PageRecord>> records)
+        : m_link(std::move(link)), m_records(std::move(records)) {}
     std::shared_ptr<BrowserWindow> next() override {
-        if (m_next >= m_records.size())
+        if (m_next >= m_records->size())
             return nullptr;
-        return std::make_shared<PageWindow>(m_link, m_records[m_next++]);
+        const PageRecord* record = &(*m_records)[m_next++];
+        return std::make_shared<PageWindow>(m_link, std::shared_ptr<const PageRecord>(m_records, record));
     }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
-    std::vector<std::shared_ptr<const PageRecord>> m_records;
+    std::shared_ptr<const std::vector<PageRecord>> m_records;
     std::size_t m_next = 0;
 };
-
-std::string stringField(const Json& object, const char* name) {
-    const auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 } // namespace
 
@@ -94,29 +88,8 @@ bool isHtmlMimeType(const std::string& mimeType) {
 }
 
 std::vector<PageCollection::Target> PageCollection::readTargets(Connection& c) {
-    const Json result = c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
-                               m_link->timeouts().browser);
-    std::vector<Target> targets;
-    const auto infos = result.find("targetInfos");
-    if (infos == result.end() || !infos->is_array())
-        throw Error(errc::AutomationError, "The browser sent no list of pages");
-    targets.reserve(infos->size());
-    for (const Json& info : *infos) {
-        if (!info.is_object() || stringField(info, "type") != "page")
-            continue;
-        // Pages being rendered ahead of a navigation are not shown to the user.
-        if (!stringField(info, "subtype").empty())
-            continue;
-        Target target;
-        target.id = stringField(info, "targetId");
-        target.url = stringField(info, "url");
-        target.openerId = stringField(info, "openerId");
-        const auto access = info.find("canAccessOpener");
-        target.canAccessOpener = access != info.end() && access->is_boolean() && access->get<bool>();
-        if (!target.id.empty())
-            targets.push_back(std::move(target));
-    }
-    return targets;
+    return pagesOf(c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
+                          m_link->timeouts().browser));
 }
 
 void PageCollection::forgetGone(Connection& c, const std::vector<Target>& targets) {
@@ -134,17 +107,11 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Target>& target
     }
 }
 
-void PageCollection::finishProbe(Connection& c, Known& known, const Json& answer) {
+void PageCollection::finishProbe(Connection& c, Known& known, Json answer) {
     known.frameTreeId = 0;
-    if (!answer.contains("error")) {
-        const Json result = resultOf(answer);
-        const Json* frame = nullptr;
-        if (result.contains("frameTree") && result["frameTree"].contains("frame"))
-            frame = &result["frameTree"]["frame"];
-        if (frame != nullptr && frame->contains("mimeType") && (*frame)["mimeType"].is_string()) {
-            known.html = isHtmlMimeType((*frame)["mimeType"].get<std::string>());
-            known.kindUrl = known.probeUrl;
-        }
+    if (const auto mimeType = mimeTypeOf(std::move(answer))) {
+        known.html = isHtmlMimeType(*mimeType);
+        known.kindUrl = known.probeUrl;
     }
     known.probeUrl.clear();
     // Stay attached no longer than the question takes.
@@ -162,8 +129,7 @@ void PageCollection::collectAnswers(Connection& c) {
         if (known.attachId != 0) {
             if (auto answer = c.take(known.attachId)) {
                 known.attachId = 0;
-                if (!answer->contains("error"))
-                    known.session = stringField(resultOf(*answer), "sessionId");
+                known.session = sessionOf(std::move(*answer));
                 if (!known.session.empty())
                     known.frameTreeId = c.send("Page.getFrameTree", Json::object(), known.session);
                 else
@@ -172,7 +138,7 @@ void PageCollection::collectAnswers(Connection& c) {
         }
         if (known.frameTreeId != 0) {
             if (auto answer = c.take(known.frameTreeId))
-                finishProbe(c, known, *answer);
+                finishProbe(c, known, std::move(*answer));
         }
     }
 }
@@ -260,11 +226,10 @@ void PageCollection::decidePopups(Connection& c, const std::vector<Target>& targ
     for (const auto& [id, ask] : asks.ids) {
         std::optional<Json> answer = c.take(ask);
         c.forget(ask);
-        if (answer && !answer->contains("error")) {
-            const Json result = resultOf(*answer);
-            if (result.contains("windowId") && result["windowId"].is_number_integer())
-                windows[id] = result["windowId"].get<long>();
-        }
+        if (!answer)
+            continue;
+        if (const auto window = windowOf(std::move(*answer)))
+            windows[id] = *window;
     }
     for (const Target* target : asks.undecided) {
         const auto own = windows.find(target->id);
@@ -302,25 +267,29 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         m_known.clear();
         m_generation = m_link->generation();
     }
-    const std::vector<Target> targets = readTargets(c);
+    std::vector<Target> targets = readTargets(c);
     forgetGone(c, targets);
     learn(c, targets);
+    record(std::move(targets));
+    return std::make_unique<PageWalk>(m_link, m_lastWalk);
+}
 
-    m_lastWalk.clear();
-    m_lastWalk.reserve(targets.size());
-    for (const Target& target : targets) {
+void PageCollection::record(std::vector<Target> targets) {
+    auto records = std::make_shared<std::vector<PageRecord>>();
+    records->reserve(targets.size());
+    for (Target& target : targets) {
         const Known& known = m_known[target.id];
         PageRecord record;
-        record.targetId = target.id;
-        record.url = target.url;
         record.opener = target.canAccessOpener;
         if (known.html && known.kindUrl == target.url)
             record.html = known.html;
         if (known.popup)
             record.menuBar = !*known.popup;
-        m_lastWalk.push_back(std::move(record));
+        record.targetId = std::move(target.id);
+        record.url = std::move(target.url);
+        records->push_back(std::move(record));
     }
-    return std::make_unique<PageWalk>(m_link, m_lastWalk);
+    m_lastWalk = std::move(records);
 }
 
 } // namespace tavro::cdp
