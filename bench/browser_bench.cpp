@@ -63,14 +63,19 @@ Summary summarise(std::vector<double> values) {
     return s;
 }
 
+// The first tick finds the browser, so every tick measured is a scan.
+tavro::cdp::Timeouts patientSearch() {
+    tavro::cdp::Timeouts timeouts;
+    timeouts.search = 10s;
+    return timeouts;
+}
+
 // The scan as the program runs it: the real adapter, fakes for the rest.
 struct Scanner {
     explicit Scanner(const std::string& portFile)
-        : browser(tavro::cdp::BrowserPlaces{{portFile}, {}}), platform{fake.toolkit,    browser,
-                                                                       fake.keys,       fake.tone,
-                                                                       fake.settings,   fake.notifyArea,
-                                                                       fake.helpViewer, fake.http,
-                                                                       fake.files},
+        : browser(tavro::cdp::BrowserPlaces{{portFile}, {}}, patientSearch()),
+          platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
+                   fake.notifyArea, fake.helpViewer, fake.http, fake.files},
           form(platform) {}
 
     double tick() {

@@ -1,5 +1,6 @@
 #include "platform/bidi/discovery.h"
 
+#include "platform/browsers/listeners.h"
 #include "platform/browsers/profile_files.h"
 #include "platform/error.h"
 
@@ -42,22 +43,22 @@ std::optional<std::uint16_t> readServerFile(const std::string& path) {
 
 std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places,
                                              std::chrono::milliseconds timeoutEach) {
-    std::string lastFailure = "no place to look for Firefox";
+    std::optional<Error> failure;
     for (const std::string& file : places.serverFiles) {
         const auto port = readServerFile(file);
-        if (!port) {
-            lastFailure = "no Firefox has written " + file;
+        // A Firefox that was killed leaves its file behind, naming a closed
+        // port; another user's listener there is no browser of ours.
+        if (!port || browsers::portListener(*port) != browsers::Listener::Own)
             continue;
-        }
         try {
             return Connection::open(*port, SessionPath, timeoutEach);
         } catch (const Error& e) {
-            // A Firefox that was killed leaves its file behind, naming a
-            // closed port.
-            lastFailure = e.description();
+            failure = e;
         }
     }
-    throw Error(errc::AutomationError, "No Firefox with a debugging port was found (" + lastFailure + ")");
+    if (failure)
+        throw *failure;
+    return nullptr;
 }
 
 } // namespace tavro::bidi

@@ -35,7 +35,9 @@ FirefoxPlaces defaultFirefoxPlaces();
 // the loopback address.
 std::optional<std::uint16_t> readServerFile(const std::string& path);
 
-// Connects to the first place that answers; raises an Error when none does.
+// Connects to the first place where the user's own Firefox listens; nullptr
+// when nothing of the user's listens at any of them, and an Error when a
+// listener was found but did not take the connection.
 std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places,
                                              std::chrono::milliseconds timeoutEach);
 

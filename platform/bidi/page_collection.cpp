@@ -177,10 +177,11 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         collectAnswers(c);
     }
 
-    m_lastWalk.clear();
-    m_lastWalk.reserve(contexts.size());
+    auto records = std::make_shared<std::vector<PageRecord>>();
+    records->reserve(contexts.size());
     for (const Context& context : contexts)
-        m_lastWalk.push_back(recordOf(context));
+        records->push_back(recordOf(context));
+    m_lastWalk = std::move(records);
     return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link));
 }
 

@@ -25,7 +25,7 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    const std::vector<PageRecord>& lastWalk() const { return m_lastWalk; }
+    const std::vector<PageRecord>& lastWalk() const { return *m_lastWalk; }
 
 private:
     struct Context {
@@ -61,7 +61,8 @@ private:
     std::shared_ptr<SessionLink> m_link;
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
-    std::vector<PageRecord> m_lastWalk;
+    // Shared with the walk handed out, which reads the records in place.
+    std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
 };
 
 } // namespace tavro::bidi

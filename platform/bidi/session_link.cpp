@@ -13,13 +13,6 @@ using namespace std::chrono_literals;
 constexpr auto FirstBackOff = 1s;
 constexpr auto LongestBackOff = 30s;
 
-// Firefox's answer when the session is not to be had, most often because
-// another client holds it.
-class SessionRefused final : public Error {
-public:
-    explicit SessionRefused(const std::string& why) : Error(errc::AutomationError, why) {}
-};
-
 } // namespace
 
 Connection& SessionLink::connection() {
@@ -27,14 +20,22 @@ Connection& SessionLink::connection() {
         return *open;
     m_connection.reset();
     if (Clock::now() < m_retryAt)
-        throw Error(errc::AutomationError, "Firefox's session is held by another client");
-    std::unique_ptr<Connection> c = connectToFirefox(m_places, m_timeouts.connect);
+        throw Error(errc::AutomationError,
+                    "Firefox did not serve a session of ours; it is asked again later");
+    // Where nothing listens, looking costs nothing and a Firefox that starts
+    // is found at once; a listener that does not serve us rests a while.
+    // Another client holding the session is the common case of the latter.
+    std::unique_ptr<Connection> c;
     try {
-        startSession(*c);
-    } catch (const SessionRefused&) {
+        c = connectToFirefox(m_places, m_timeouts.connect);
+        if (c)
+            startSession(*c);
+    } catch (const Error&) {
         holdOff();
         throw;
     }
+    if (!c)
+        throw Error(errc::AutomationError, "No Firefox with a debugging port was found");
     m_backOff = 0ms;
     m_connection = std::move(c);
     ++m_generation;
@@ -52,13 +53,7 @@ void SessionLink::startSession(Connection& c) {
         c.forget(id);
         throw Error(errc::AutomationError, "Firefox did not start a session in time");
     }
-    if (answer->contains("error")) {
-        try {
-            resultOf(*answer);
-        } catch (const Error& e) {
-            throw SessionRefused(e.description());
-        }
-    }
+    resultOf(*answer); // raises Firefox's own reason for a refusal
 }
 
 void SessionLink::holdOff() {

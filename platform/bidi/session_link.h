@@ -46,7 +46,8 @@ private:
     Timeouts m_timeouts;
     std::unique_ptr<Connection> m_connection;
     unsigned m_generation = 0;
-    // Not asked again before this while another client holds the session.
+    // Not asked again before this while another client holds the session,
+    // or a listener of ours does not serve one.
     Clock::time_point m_retryAt{};
     std::chrono::milliseconds m_backOff{0};
 };

@@ -51,29 +51,26 @@ private:
 
 class PageWalk final : public WindowWalk {
 public:
-    PageWalk(std::shared_ptr<PageCloser> closer, const std::vector<PageRecord>& records)
-        : m_closer(std::move(closer)) {
-        m_records.reserve(records.size());
-        for (const PageRecord& record : records)
-            m_records.push_back(std::make_shared<const PageRecord>(record));
-    }
+    PageWalk(std::shared_ptr<PageCloser> closer, std::shared_ptr<const std::vector<PageRecord>> records)
+        : m_closer(std::move(closer)), m_records(std::move(records)) {}
     std::shared_ptr<BrowserWindow> next() override {
-        if (m_next >= m_records.size())
+        if (m_next >= m_records->size())
             return nullptr;
-        return std::make_shared<PageWindow>(m_closer, m_records[m_next++]);
+        const PageRecord* record = &(*m_records)[m_next++];
+        return std::make_shared<PageWindow>(m_closer, std::shared_ptr<const PageRecord>(m_records, record));
     }
 
 private:
     std::shared_ptr<PageCloser> m_closer;
-    std::vector<std::shared_ptr<const PageRecord>> m_records;
+    std::shared_ptr<const std::vector<PageRecord>> m_records;
     std::size_t m_next = 0;
 };
 
 } // namespace
 
-std::unique_ptr<WindowWalk> walkOver(const std::vector<PageRecord>& records,
+std::unique_ptr<WindowWalk> walkOver(std::shared_ptr<const std::vector<PageRecord>> records,
                                      std::shared_ptr<PageCloser> closer) {
-    return std::make_unique<PageWalk>(std::move(closer), records);
+    return std::make_unique<PageWalk>(std::move(closer), std::move(records));
 }
 
 bool isHtmlMimeType(const std::string& mimeType) {

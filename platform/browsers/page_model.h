@@ -38,8 +38,10 @@ public:
     virtual void close(const PageRecord& page) = 0;
 };
 
-// A walk over the records of one tick, in the order given.
-std::unique_ptr<WindowWalk> walkOver(const std::vector<PageRecord>& records,
+// A walk over the records of one tick, in the order given. It reads them in
+// place: an address may be megabytes long, and is not copied for every
+// window handed out.
+std::unique_ptr<WindowWalk> walkOver(std::shared_ptr<const std::vector<PageRecord>> records,
                                      std::shared_ptr<PageCloser> closer);
 
 // True for the MIME types a browser shows as an HTML document: HTML itself,

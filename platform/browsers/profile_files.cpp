@@ -2,19 +2,42 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tavro::browsers {
+
+namespace {
+
+// The home folder from the environment, else from the user database; empty
+// unless it is absolute.
+std::string homeFolder() {
+    std::string home;
+    if (const char* fromEnvironment = std::getenv("HOME"); fromEnvironment != nullptr)
+        home = fromEnvironment;
+    if (home.empty()) {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+            found->pw_dir != nullptr)
+            home = found->pw_dir;
+    }
+    return !home.empty() && home.front() == '/' ? home : std::string();
+}
+
+} // namespace
 
 std::string programDataFolder() {
     std::string base;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/')
         base = data;
-    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        base = std::string(home) + "/.local/share";
+    else if (const std::string home = homeFolder(); !home.empty())
+        base = home + "/.local/share";
     else
-        base = ".";
+        return {};
     return base + "/tavro-popup-blocker";
 }
 

@@ -9,6 +9,8 @@
 namespace tavro::browsers {
 
 // $XDG_DATA_HOME/tavro-popup-blocker, or ~/.local/share/... without it.
+// Empty when no absolute folder is known: never one relative to the working
+// folder.
 std::string programDataFolder();
 
 // The text of a small regular file owned by the user who runs the program,

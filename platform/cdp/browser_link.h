@@ -1,9 +1,12 @@
 #pragma once
 
 #include "platform/browsers/timeouts.h"
+#include "platform/cdp/browser_search.h"
 #include "platform/cdp/discovery.h"
+#include "platform/error.h"
 #include "platform/websocket/json_connection.h"
 
+#include <chrono>
 #include <memory>
 
 namespace tavro::cdp {
@@ -17,16 +20,18 @@ using browsers::Timeouts;
 class BrowserLink final {
 public:
     BrowserLink(BrowserPlaces places, Timeouts timeouts)
-        : m_places(std::move(places)), m_timeouts(timeouts) {}
+        : m_search(std::move(places), timeouts.connect), m_timeouts(timeouts) {}
     BrowserLink(const BrowserLink&) = delete;
     BrowserLink& operator=(const BrowserLink&) = delete;
 
-    // The open connection, connecting again when there is none; raises an
-    // Error when no browser answers.
+    // The open connection, or the one the search has found; raises an Error
+    // while there is none, and the search goes on.
     Connection& connection() {
         if (!m_connection || !m_connection->isOpen()) {
             m_connection.reset();
-            m_connection = connectToBrowser(m_places, m_timeouts.connect);
+            m_connection = m_search.take(m_timeouts.search);
+            if (!m_connection)
+                throw Error(errc::AutomationError, "No browser with a debugging port has been found");
             ++m_generation;
         }
         return *m_connection;
@@ -41,7 +46,7 @@ public:
     const Timeouts& timeouts() const { return m_timeouts; }
 
 private:
-    BrowserPlaces m_places;
+    BrowserSearch m_search;
     Timeouts m_timeouts;
     std::unique_ptr<Connection> m_connection;
     unsigned m_generation = 0;

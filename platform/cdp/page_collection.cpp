@@ -26,37 +26,11 @@ private:
     std::shared_ptr<BrowserLink> m_link;
 };
 
-std::string stringField(const Json& object, const char* name) {
-    const auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 } // namespace
 
 std::vector<PageCollection::Target> PageCollection::readTargets(Connection& c) {
-    const Json result = c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
-                               m_link->timeouts().browser);
-    std::vector<Target> targets;
-    const auto infos = result.find("targetInfos");
-    if (infos == result.end() || !infos->is_array())
-        throw Error(errc::AutomationError, "The browser sent no list of pages");
-    targets.reserve(infos->size());
-    for (const Json& info : *infos) {
-        if (!info.is_object() || stringField(info, "type") != "page")
-            continue;
-        // Pages being rendered ahead of a navigation are not shown to the user.
-        if (!stringField(info, "subtype").empty())
-            continue;
-        Target target;
-        target.id = stringField(info, "targetId");
-        target.url = stringField(info, "url");
-        target.openerId = stringField(info, "openerId");
-        const auto access = info.find("canAccessOpener");
-        target.canAccessOpener = access != info.end() && access->is_boolean() && access->get<bool>();
-        if (!target.id.empty())
-            targets.push_back(std::move(target));
-    }
-    return targets;
+    return pagesOf(c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
+                          m_link->timeouts().browser));
 }
 
 void PageCollection::forgetGone(Connection& c, const std::vector<Target>& targets) {
@@ -74,17 +48,11 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Target>& target
     }
 }
 
-void PageCollection::finishProbe(Connection& c, Known& known, const Json& answer) {
+void PageCollection::finishProbe(Connection& c, Known& known, Json answer) {
     known.frameTreeId = 0;
-    if (!answer.contains("error")) {
-        const Json result = resultOf(answer);
-        const Json* frame = nullptr;
-        if (result.contains("frameTree") && result["frameTree"].contains("frame"))
-            frame = &result["frameTree"]["frame"];
-        if (frame != nullptr && frame->contains("mimeType") && (*frame)["mimeType"].is_string()) {
-            known.html = isHtmlMimeType((*frame)["mimeType"].get<std::string>());
-            known.kindUrl = known.probeUrl;
-        }
+    if (const auto mimeType = mimeTypeOf(std::move(answer))) {
+        known.html = isHtmlMimeType(*mimeType);
+        known.kindUrl = known.probeUrl;
     }
     known.probeUrl.clear();
     // Stay attached no longer than the question takes.
@@ -102,8 +70,7 @@ void PageCollection::collectAnswers(Connection& c) {
         if (known.attachId != 0) {
             if (auto answer = c.take(known.attachId)) {
                 known.attachId = 0;
-                if (!answer->contains("error"))
-                    known.session = stringField(resultOf(*answer), "sessionId");
+                known.session = sessionOf(std::move(*answer));
                 if (!known.session.empty())
                     known.frameTreeId = c.send("Page.getFrameTree", Json::object(), known.session);
                 else
@@ -112,7 +79,7 @@ void PageCollection::collectAnswers(Connection& c) {
         }
         if (known.frameTreeId != 0) {
             if (auto answer = c.take(known.frameTreeId))
-                finishProbe(c, known, *answer);
+                finishProbe(c, known, std::move(*answer));
         }
     }
 }
@@ -196,11 +163,10 @@ void PageCollection::decidePopups(Connection& c, const std::vector<Target>& targ
     for (const auto& [id, ask] : asks.ids) {
         std::optional<Json> answer = c.take(ask);
         c.forget(ask);
-        if (answer && !answer->contains("error")) {
-            const Json result = resultOf(*answer);
-            if (result.contains("windowId") && result["windowId"].is_number_integer())
-                windows[id] = std::to_string(result["windowId"].get<long>());
-        }
+        if (!answer)
+            continue;
+        if (const auto window = windowOf(std::move(*answer)))
+            windows[id] = std::to_string(*window);
     }
     if (asks.undecided.empty())
         return;
@@ -235,25 +201,29 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         m_known.clear();
         m_generation = m_link->generation();
     }
-    const std::vector<Target> targets = readTargets(c);
+    std::vector<Target> targets = readTargets(c);
     forgetGone(c, targets);
     learn(c, targets);
+    record(std::move(targets));
+    return browsers::walkOver(m_lastWalk, std::make_shared<TargetCloser>(m_link));
+}
 
-    m_lastWalk.clear();
-    m_lastWalk.reserve(targets.size());
-    for (const Target& target : targets) {
+void PageCollection::record(std::vector<Target> targets) {
+    auto records = std::make_shared<std::vector<PageRecord>>();
+    records->reserve(targets.size());
+    for (Target& target : targets) {
         const Known& known = m_known[target.id];
         PageRecord record;
-        record.id = target.id;
-        record.url = target.url;
         record.opener = target.canAccessOpener;
         if (known.html && known.kindUrl == target.url)
             record.html = known.html;
         if (known.popup)
             record.menuBar = !*known.popup;
-        m_lastWalk.push_back(std::move(record));
+        record.id = std::move(target.id);
+        record.url = std::move(target.url);
+        records->push_back(std::move(record));
     }
-    return browsers::walkOver(m_lastWalk, std::make_shared<TargetCloser>(m_link));
+    m_lastWalk = std::move(records);
 }
 
 } // namespace tavro::cdp

@@ -2,6 +2,7 @@
 
 #include "platform/browser.h"
 #include "platform/browsers/page_model.h"
+#include "platform/cdp/answers.h"
 #include "platform/cdp/browser_link.h"
 
 #include <map>
@@ -26,15 +27,10 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    const std::vector<PageRecord>& lastWalk() const { return m_lastWalk; }
+    const std::vector<PageRecord>& lastWalk() const { return *m_lastWalk; }
 
 private:
-    struct Target {
-        std::string id;
-        std::string url;
-        std::string openerId;
-        bool canAccessOpener = false;
-    };
+    using Target = TargetInfo;
     // What is kept about a page from one tick to the next: only facts that do
     // not change while the page lives, or that belong to the address it shows.
     struct Known {
@@ -67,12 +63,15 @@ private:
     std::vector<long> probeDocumentKinds(Connection& c, const std::vector<Target>& targets);
     void awaitAnswers(Connection& c, std::vector<long> browserIds);
     void decidePopups(Connection& c, const std::vector<Target>& targets, const WindowAsks& asks);
-    void finishProbe(Connection& c, Known& known, const Json& answer);
+    void finishProbe(Connection& c, Known& known, Json answer);
+    // Keeps what the walk hands out, the addresses moved in.
+    void record(std::vector<Target> targets);
 
     std::shared_ptr<BrowserLink> m_link;
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
-    std::vector<PageRecord> m_lastWalk;
+    // Shared with the walk handed out, which reads the records in place.
+    std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
 };
 
 } // namespace tavro::cdp
