@@ -6,8 +6,8 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace tavro::browsers {
 

@@ -742,8 +742,8 @@ TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
             continue; // gone at its close request
 
         const auto& seen = dynamic_cast<const PageCollection&>(*form.BrowserWindows).lastWalk();
-        const auto record = std::find_if(seen.begin(), seen.end(),
-                                         [&](const PageRecord& r) { return r.id == c.watched; });
+        const auto record =
+            std::find_if(seen.begin(), seen.end(), [&](const PageRecord& r) { return r.id == c.watched; });
         ASSERT_NE(record, seen.end());
         EXPECT_EQ(record->menuBar.has_value(), tick >= c.decidedAt);
         if (tick == c.decidedAt) {

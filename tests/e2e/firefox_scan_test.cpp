@@ -38,6 +38,7 @@ using Pages = std::vector<TestPage>;
 browsers::Timeouts patient() {
     browsers::Timeouts timeouts;
     timeouts.connect = 2s;
+    timeouts.search = 5s;
     timeouts.browser = 5s;
     timeouts.newWindow = 10s;
     return timeouts;
