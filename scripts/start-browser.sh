@@ -70,7 +70,7 @@ port_answers() {
 running() {
     if [ "$family" = firefox ]; then
         local port
-        port="$(sed -n 's/.*"ws_port": *\([0-9][0-9]*\).*/\1/p' "$profile/WebDriverBiDiServer.json" 2>/dev/null)"
+        port="$(sed -n 's/.*"ws_port": *\([0-9][0-9]*\).*/\1/p' "$profile/WebDriverBiDiServer.json" 2>/dev/null || true)"
         [ -n "$port" ] && port_answers "$port"
         return
     fi
