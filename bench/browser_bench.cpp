@@ -51,6 +51,13 @@ double ms(Clock::duration d) {
 using tavro::bench::summarise;
 using tavro::bench::Summary;
 
+// The first tick finds the browser, so every tick measured is a scan.
+tavro::cdp::Timeouts patientSearch() {
+    tavro::cdp::Timeouts timeouts;
+    timeouts.search = 10s;
+    return timeouts;
+}
+
 // The scan as the program runs it: the real adapter, fakes for the rest.
 struct Scanner {
     explicit Scanner(const std::string& portFile)
