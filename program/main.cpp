@@ -4,6 +4,8 @@
 #include "form/quellit.h"
 #include "help/web_links.h"
 #include "platform/alsa/alsa_tone.h"
+#include "platform/bidi/bidi_browser.h"
+#include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"
 #include "platform/localsocket/local_socket_help_viewer.h"
@@ -56,7 +58,11 @@ int main(int argc, char* argv[]) {
     tavro::qt::QtToolkit toolkit;
     tavro::qt::QtSettingsStore settings;
     tavro::qt::QtNotifyArea notifyArea(toolkit.window());
-    tavro::cdp::CdpBrowserAutomation browser;
+    // Chromium first, then Firefox: the order of the walk and of the
+    // browsers asked for a new window. Firefox's session ends with its link.
+    tavro::cdp::CdpBrowserAutomation chromium;
+    tavro::bidi::BidiBrowserAutomation firefox;
+    tavro::browsers::BrowserSet browser({&chromium, &firefox});
     tavro::x11::X11KeyState keys;
     tavro::alsa::AlsaTone tone;
     tavro::LocalSocketHelpViewer helpViewer;

@@ -28,7 +28,7 @@ build_packages=(
 test_packages=(
     clang clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
-    alsa-utils
+    alsa-utils firefox-esr
     xvfb xauth xdotool x11-utils imagemagick trayer
     desktop-file-utils appstream
 )

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/browsers/timeouts.h"
+#include "platform/cdp/browser_search.h"
 #include "platform/cdp/discovery.h"
+#include "platform/error.h"
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
@@ -8,19 +11,7 @@
 
 namespace tavro::cdp {
 
-// How long the program waits for the browser; everything runs on the
-// user-interface thread, so these bound how long a tick can take.
-struct Timeouts {
-    // Connecting to one place where a browser may be.
-    std::chrono::milliseconds connect{300};
-    // A call the browser answers itself (the pages, their windows, a close).
-    std::chrono::milliseconds browser{500};
-    // Going into pages: a page that shows alert() or runs an endless script
-    // never answers, and a tick waits no longer than this for all of them.
-    std::chrono::milliseconds page{60};
-    // Opening a new browser window for the user.
-    std::chrono::milliseconds newWindow{3000};
-};
+using browsers::Timeouts;
 
 // The one connection to the user's browser, shared by the collection of its
 // pages and the new windows the program opens. When the browser goes away it
@@ -29,16 +20,18 @@ struct Timeouts {
 class BrowserLink final {
 public:
     BrowserLink(BrowserPlaces places, Timeouts timeouts)
-        : m_places(std::move(places)), m_timeouts(timeouts) {}
+        : m_search(std::move(places), timeouts.connect), m_timeouts(timeouts) {}
     BrowserLink(const BrowserLink&) = delete;
     BrowserLink& operator=(const BrowserLink&) = delete;
 
-    // The open connection, connecting again when there is none; raises an
-    // Error when no browser answers.
+    // The open connection, or the one the search has found; raises an Error
+    // while there is none, and the search goes on.
     Connection& connection() {
         if (!m_connection || !m_connection->isOpen()) {
             m_connection.reset();
-            m_connection = connectToBrowser(m_places, m_timeouts.connect);
+            m_connection = m_search.take(m_timeouts.search);
+            if (!m_connection)
+                throw Error(errc::AutomationError, "No browser with a debugging port has been found");
             ++m_generation;
         }
         return *m_connection;
@@ -53,7 +46,7 @@ public:
     const Timeouts& timeouts() const { return m_timeouts; }
 
 private:
-    BrowserPlaces m_places;
+    BrowserSearch m_search;
     Timeouts m_timeouts;
     std::unique_ptr<Connection> m_connection;
     unsigned m_generation = 0;

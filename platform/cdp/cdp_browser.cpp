@@ -22,21 +22,10 @@ private:
     std::shared_ptr<BrowserLink> m_link;
 };
 
-class DesktopNewBrowser final : public NewBrowser {
-public:
-    explicit DesktopNewBrowser(std::shared_ptr<DesktopOpener> opener) : m_opener(std::move(opener)) {}
-    void Navigate2(const std::string& url) override { m_opener->open(url); }
-    void setVisible(bool) override {}
-
-private:
-    std::shared_ptr<DesktopOpener> m_opener;
-};
-
 } // namespace
 
-CdpBrowserAutomation::CdpBrowserAutomation(BrowserPlaces places, Timeouts timeouts, std::string desktopOpener)
-    : m_link(std::make_shared<BrowserLink>(std::move(places), timeouts)),
-      m_opener(std::make_shared<DesktopOpener>(std::move(desktopOpener))) {}
+CdpBrowserAutomation::CdpBrowserAutomation(BrowserPlaces places, Timeouts timeouts)
+    : m_link(std::make_shared<BrowserLink>(std::move(places), timeouts)) {}
 
 std::shared_ptr<ShellWindows> CdpBrowserAutomation::createShellWindows() {
     m_link->connection();
@@ -44,17 +33,8 @@ std::shared_ptr<ShellWindows> CdpBrowserAutomation::createShellWindows() {
 }
 
 std::unique_ptr<NewBrowser> CdpBrowserAutomation::createBrowser() {
-    try {
-        m_link->connection();
-        return std::make_unique<CdpNewBrowser>(m_link);
-    } catch (const Error&) {
-        // No browser of ours is running; the user's default browser will do.
-    }
-    if (!m_opener->available())
-        throw Error(errc::FileNotFound,
-                    "No web browser can be started: neither a browser with a debugging port "
-                    "nor the desktop's opener command was found");
-    return std::make_unique<DesktopNewBrowser>(m_opener);
+    m_link->connection();
+    return std::make_unique<CdpNewBrowser>(m_link);
 }
 
 } // namespace tavro::cdp

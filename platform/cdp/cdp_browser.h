@@ -2,10 +2,8 @@
 
 #include "platform/browser.h"
 #include "platform/cdp/browser_link.h"
-#include "platform/posix/desktop_opener.h"
 
 #include <memory>
-#include <string>
 
 namespace tavro::cdp {
 
@@ -13,21 +11,19 @@ namespace tavro::cdp {
 // the loopback interface.
 class CdpBrowserAutomation final : public BrowserAutomation {
 public:
-    explicit CdpBrowserAutomation(BrowserPlaces places = defaultBrowserPlaces(), Timeouts timeouts = {},
-                                  std::string desktopOpener = "xdg-open");
+    explicit CdpBrowserAutomation(BrowserPlaces places = defaultBrowserPlaces(), Timeouts timeouts = {});
 
     // The browser's pages; raises an Error when no browser answers. The
     // collection finds a restarted browser again by itself.
     std::shared_ptr<ShellWindows> createShellWindows() override;
-    // A window of the connected browser, or else of the user's default
-    // browser; raises an Error when neither can be had.
+    // A window of the connected browser; raises an Error when no browser
+    // answers.
     std::unique_ptr<NewBrowser> createBrowser() override;
 
     BrowserLink& link() { return *m_link; }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
-    std::shared_ptr<DesktopOpener> m_opener;
 };
 
 } // namespace tavro::cdp

@@ -1,15 +1,16 @@
 #include "platform/cdp/discovery.h"
 
+#include "platform/browsers/listeners.h"
+#include "platform/browsers/profile_files.h"
 #include "platform/error.h"
 
+#include <algorithm>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 #include <charconv>
-#include <cstdlib>
-#include <fstream>
 
 namespace tavro::cdp {
 
@@ -20,6 +21,10 @@ namespace http = beast::http;
 namespace {
 
 constexpr std::uint16_t UsualDebuggingPort = 9222;
+constexpr std::size_t MaxPortFileBytes = 4096;
+constexpr std::uint32_t MaxVersionBytes = 64U * 1024U;
+constexpr std::chrono::seconds FirstRest{2};
+constexpr int MaxDoublings = 5;
 
 std::optional<std::uint16_t> parsePort(const std::string& text) {
     unsigned value = 0;
@@ -44,32 +49,43 @@ std::string pathOfWebSocketUrl(const std::string& url) {
 } // namespace
 
 std::string browserProfileFolder() {
-    std::string base;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/')
-        base = data;
-    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        base = std::string(home) + "/.local/share";
-    else
-        base = ".";
-    return base + "/tavro-popup-blocker/browser";
+    const std::string data = browsers::programDataFolder();
+    return data.empty() ? std::string() : data + "/browser";
 }
 
 BrowserPlaces defaultBrowserPlaces() {
-    return BrowserPlaces{{browserProfileFolder() + "/DevToolsActivePort"}, {UsualDebuggingPort}};
+    BrowserPlaces places{{}, {UsualDebuggingPort}};
+    if (const std::string folder = browserProfileFolder(); !folder.empty())
+        places.portFiles.push_back(folder + "/DevToolsActivePort");
+    return places;
 }
 
 std::optional<Endpoint> readPortFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in)
+    const std::optional<std::string> file = browsers::readOwnFile(path, MaxPortFileBytes);
+    if (!file)
         return std::nullopt;
-    std::string portLine;
-    std::string pathLine;
-    if (!std::getline(in, portLine) || !std::getline(in, pathLine))
+    const std::string& text = *file;
+    const std::size_t firstEnd = text.find('\n');
+    if (firstEnd == std::string::npos)
         return std::nullopt;
-    const auto port = parsePort(portLine);
+    const std::size_t secondEnd = text.find('\n', firstEnd + 1);
+    const auto port = parsePort(text.substr(0, firstEnd));
+    std::string pathLine = text.substr(
+        firstEnd + 1, secondEnd == std::string::npos ? std::string::npos : secondEnd - firstEnd - 1);
     if (!port || pathLine.empty() || pathLine.front() != '/')
         return std::nullopt;
-    return Endpoint{*port, pathLine};
+    return Endpoint{*port, std::move(pathLine)};
+}
+
+bool PlaceBackoff::resting(const std::string& place, Clock::time_point now) const {
+    const auto it = m_places.find(place);
+    return it != m_places.end() && now < it->second.until;
+}
+
+void PlaceBackoff::failed(const std::string& place, Clock::time_point now) {
+    Rest& rest = m_places[place];
+    rest.failures = std::min(rest.failures + 1, MaxDoublings);
+    rest.until = now + FirstRest * (1 << (rest.failures - 1));
 }
 
 std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout) {
@@ -78,7 +94,11 @@ std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout
     beast::flat_buffer buffer;
     http::request<http::empty_body> request(http::verb::get, "/json/version", 11);
     request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-    http::response<http::string_body> response;
+    // A browser's answer is a few hundred bytes; a listener sending more is
+    // cut off rather than buffered.
+    http::response_parser<http::string_body> parser;
+    parser.header_limit(MaxVersionBytes);
+    parser.body_limit(MaxVersionBytes);
 
     bool done = false;
     std::string failure;
@@ -95,7 +115,7 @@ std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout
                                  stream, request, [&](const boost::system::error_code& wec, std::size_t) {
                                      if (wec)
                                          return stop(wec);
-                                     http::async_read(stream, buffer, response,
+                                     http::async_read(stream, buffer, parser,
                                                       [&](const boost::system::error_code& rec, std::size_t) {
                                                           if (rec)
                                                               return stop(rec);
@@ -109,6 +129,7 @@ std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout
         throw Error(errc::AutomationError,
                     "No browser answers on port " + std::to_string(port) + ": " + failure);
 
+    const auto& response = parser.get();
     const Json version = Json::parse(response.body(), nullptr, false);
     if (response.result() != http::status::ok || !version.is_object() ||
         !version.contains("webSocketDebuggerUrl") || !version["webSocketDebuggerUrl"].is_string())
@@ -121,28 +142,46 @@ std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout
 }
 
 std::unique_ptr<Connection> connectToBrowser(const BrowserPlaces& places,
-                                             std::chrono::milliseconds timeoutEach) {
+                                             std::chrono::milliseconds timeoutEach, PlaceBackoff* backoff) {
     std::string lastFailure = "no place to look for a browser";
+    auto attempt = [&](const std::string& place, std::uint16_t port,
+                       const auto& open) -> std::unique_ptr<Connection> {
+        if (backoff != nullptr && backoff->resting(place, Clock::now()))
+            return nullptr;
+        // A browser that was killed leaves its file behind; the port it names
+        // is simply closed, and the next place is tried. Another user's
+        // listener is no browser of ours.
+        if (portListener(port) != Listener::Own) {
+            lastFailure = "nothing of the user's listens on port " + std::to_string(port);
+            return nullptr;
+        }
+        try {
+            std::unique_ptr<Connection> c = open();
+            if (backoff != nullptr)
+                backoff->answered(place);
+            return c;
+        } catch (const Error& e) {
+            lastFailure = e.description();
+            if (backoff != nullptr)
+                backoff->failed(place, Clock::now());
+            return nullptr;
+        }
+    };
     for (const std::string& file : places.portFiles) {
         const auto endpoint = readPortFile(file);
         if (!endpoint) {
             lastFailure = "no browser has written " + file;
             continue;
         }
-        try {
-            return Connection::open(endpoint->port, endpoint->path, timeoutEach);
-        } catch (const Error& e) {
-            // A browser that was killed leaves its file behind; the port it
-            // names is simply closed, and the next place is tried.
-            lastFailure = e.description();
-        }
+        if (auto c = attempt(file, endpoint->port,
+                             [&] { return Connection::open(endpoint->port, endpoint->path, timeoutEach); }))
+            return c;
     }
     for (std::uint16_t port : places.ports) {
-        try {
-            return Connection::open(port, askBrowserPath(port, timeoutEach), timeoutEach);
-        } catch (const Error& e) {
-            lastFailure = e.description();
-        }
+        if (auto c = attempt("port " + std::to_string(port), port, [&] {
+                return Connection::open(port, askBrowserPath(port, timeoutEach), timeoutEach);
+            }))
+            return c;
     }
     throw Error(errc::AutomationError, "No browser with a debugging port was found (" + lastFailure + ")");
 }

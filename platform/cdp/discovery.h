@@ -1,12 +1,16 @@
 #pragma once
 
+#include "platform/browsers/listeners.h"
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace tavro::cdp {
@@ -32,7 +36,13 @@ BrowserPlaces defaultBrowserPlaces();
 
 // The folder of the program's own browser profile:
 // $XDG_DATA_HOME/tavro-popup-blocker/browser, or ~/.local/share/... without it.
+// Empty when no absolute folder is known: never one relative to the working
+// folder.
 std::string browserProfileFolder();
+
+using browsers::Listener;
+using browsers::listenerIn;
+using browsers::portListener;
 
 struct Endpoint {
     std::uint16_t port = 0;
@@ -40,15 +50,35 @@ struct Endpoint {
 };
 
 // The endpoint a DevToolsActivePort file names, or nothing when the file is
-// missing or not of that form.
+// missing, not of that form, not a regular file of the user's own, or a link.
 std::optional<Endpoint> readPortFile(const std::string& path);
 
 // The browser WebSocket path that a browser's /json/version names; raises an
 // Error when nothing on the port answers as a browser within the timeout.
 std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout);
 
-// Connects to the first place that answers; raises an Error when none does.
+// Places that were listening yet did not answer as a browser rest for a
+// while, longer after each failure, so a dead or hostile listener is not
+// asked at every tick. A place where nothing listens costs nothing to try and
+// never rests: a browser that starts there is found at once.
+class PlaceBackoff {
+public:
+    bool resting(const std::string& place, Clock::time_point now) const;
+    void failed(const std::string& place, Clock::time_point now);
+    void answered(const std::string& place) { m_places.erase(place); }
+
+private:
+    struct Rest {
+        int failures = 0;
+        Clock::time_point until;
+    };
+    std::map<std::string, Rest> m_places;
+};
+
+// Connects to the first place where the user's own browser answers; raises
+// an Error when none does. Listeners of other users are passed over.
 std::unique_ptr<Connection> connectToBrowser(const BrowserPlaces& places,
-                                             std::chrono::milliseconds timeoutEach);
+                                             std::chrono::milliseconds timeoutEach,
+                                             PlaceBackoff* backoff = nullptr);
 
 } // namespace tavro::cdp

@@ -9,114 +9,28 @@ namespace tavro::cdp {
 
 namespace {
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-class PageDocument final : public Document {
+// The request is written and not waited for.
+class TargetCloser final : public browsers::PageCloser {
 public:
-    explicit PageDocument(std::shared_ptr<const PageRecord> record) : m_record(std::move(record)) {}
-
-    bool isHtml() const override {
-        if (!m_record->html)
-            throw Error(errc::AutomationError, m_record->opener ? "The page did not answer in time"
-                                                                : "A page no script opened is not examined");
-        return *m_record->html;
-    }
-    bool opener() override { return m_record->opener; }
-
-private:
-    std::shared_ptr<const PageRecord> m_record;
-};
-
-class PageWindow final : public BrowserWindow {
-public:
-    PageWindow(std::shared_ptr<BrowserLink> link, std::shared_ptr<const PageRecord> record)
-        : m_link(std::move(link)), m_record(std::move(record)) {}
-
-    // Every page has a document; what kind it is may still be unknown.
-    std::shared_ptr<Document> document() override { return std::make_shared<PageDocument>(m_record); }
-    std::string locationUrl() override { return m_record->url; }
-    // Until the browser has said where the page is, it reads as an ordinary
-    // window: a failure here would count as a pop-up and close it unasked,
-    // even from an allowed domain. The next tick asks the browser again.
-    bool menuBar() override { return m_record->menuBar.value_or(true); }
-    // The request is written and not waited for: the page goes when the
-    // browser has closed it, and until the tick ends it keeps its answers.
-    void quit() override {
+    explicit TargetCloser(std::shared_ptr<BrowserLink> link) : m_link(std::move(link)) {}
+    void close(const PageRecord& page) override {
         Connection* c = m_link->openConnection();
         if (c == nullptr)
             throw Error(errc::AutomationError, "The browser has gone");
-        c->post("Target.closeTarget", {{"targetId", m_record->targetId}});
+        c->post("Target.closeTarget", {{"targetId", page.id}});
         if (!c->flush(Clock::now() + m_link->timeouts().browser))
             throw Error(errc::AutomationError, "The browser did not take the close request");
     }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
-    std::shared_ptr<const PageRecord> m_record;
 };
-
-class PageWalk final : public WindowWalk {
-public:
-    PageWalk(std::shared_ptr<BrowserLink> link, const std::vector<PageRecord>& records)
-        : m_link(std::move(link)) {
-        m_records.reserve(records.size());
-        for (const PageRecord& record : records)
-            m_records.push_back(std::make_shared<const PageRecord>(record));
-    }
-    std::shared_ptr<BrowserWindow> next() override {
-        if (m_next >= m_records.size())
-            return nullptr;
-        return std::make_shared<PageWindow>(m_link, m_records[m_next++]);
-    }
-
-private:
-    std::shared_ptr<BrowserLink> m_link;
-    std::vector<std::shared_ptr<const PageRecord>> m_records;
-    std::size_t m_next = 0;
-};
-
-std::string stringField(const Json& object, const char* name) {
-    const auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 } // namespace
 
-bool isHtmlMimeType(const std::string& mimeType) {
-    std::string type = mimeType.substr(0, mimeType.find(';'));
-    std::transform(type.begin(), type.end(), type.begin(),
-                   [](unsigned char ch) { return static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch); });
-    if (type == "application/xhtml+xml")
-        return true;
-    return type != "text/xml" && type != "application/xml" && !endsWith(type, "+xml");
-}
-
 std::vector<PageCollection::Target> PageCollection::readTargets(Connection& c) {
-    const Json result = c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
-                               m_link->timeouts().browser);
-    std::vector<Target> targets;
-    const auto infos = result.find("targetInfos");
-    if (infos == result.end() || !infos->is_array())
-        throw Error(errc::AutomationError, "The browser sent no list of pages");
-    targets.reserve(infos->size());
-    for (const Json& info : *infos) {
-        if (!info.is_object() || stringField(info, "type") != "page")
-            continue;
-        // Pages being rendered ahead of a navigation are not shown to the user.
-        if (!stringField(info, "subtype").empty())
-            continue;
-        Target target;
-        target.id = stringField(info, "targetId");
-        target.url = stringField(info, "url");
-        target.openerId = stringField(info, "openerId");
-        const auto access = info.find("canAccessOpener");
-        target.canAccessOpener = access != info.end() && access->is_boolean() && access->get<bool>();
-        if (!target.id.empty())
-            targets.push_back(std::move(target));
-    }
-    return targets;
+    return pagesOf(c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
+                          m_link->timeouts().browser));
 }
 
 void PageCollection::forgetGone(Connection& c, const std::vector<Target>& targets) {
@@ -134,17 +48,11 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Target>& target
     }
 }
 
-void PageCollection::finishProbe(Connection& c, Known& known, const Json& answer) {
+void PageCollection::finishProbe(Connection& c, Known& known, Json answer) {
     known.frameTreeId = 0;
-    if (!answer.contains("error")) {
-        const Json result = resultOf(answer);
-        const Json* frame = nullptr;
-        if (result.contains("frameTree") && result["frameTree"].contains("frame"))
-            frame = &result["frameTree"]["frame"];
-        if (frame != nullptr && frame->contains("mimeType") && (*frame)["mimeType"].is_string()) {
-            known.html = isHtmlMimeType((*frame)["mimeType"].get<std::string>());
-            known.kindUrl = known.probeUrl;
-        }
+    if (const auto mimeType = mimeTypeOf(std::move(answer))) {
+        known.html = isHtmlMimeType(*mimeType);
+        known.kindUrl = known.probeUrl;
     }
     known.probeUrl.clear();
     // Stay attached no longer than the question takes.
@@ -162,8 +70,7 @@ void PageCollection::collectAnswers(Connection& c) {
         if (known.attachId != 0) {
             if (auto answer = c.take(known.attachId)) {
                 known.attachId = 0;
-                if (!answer->contains("error"))
-                    known.session = stringField(resultOf(*answer), "sessionId");
+                known.session = sessionOf(std::move(*answer));
                 if (!known.session.empty())
                     known.frameTreeId = c.send("Page.getFrameTree", Json::object(), known.session);
                 else
@@ -172,7 +79,7 @@ void PageCollection::collectAnswers(Connection& c) {
         }
         if (known.frameTreeId != 0) {
             if (auto answer = c.take(known.frameTreeId))
-                finishProbe(c, known, *answer);
+                finishProbe(c, known, std::move(*answer));
         }
     }
 }
@@ -249,40 +156,32 @@ void PageCollection::awaitAnswers(Connection& c, std::vector<long> browserIds) {
     }
 }
 
-// A page beside it settles it as a tab. Alone it is a pop-up only once the
-// browser has named its opener's window too: a tab opened by script sits
-// beside its opener, and an opener it would not name (slow to answer) may be
-// that neighbour. Other pages are not waited for; some never get a window
-// (pages the browser shows outside its tab strip), and waiting on them would
-// let every pop-up through.
+// A page opened by script is decided once, the first time the browser has
+// named enough windows to tell (see aloneInItsWindow).
 void PageCollection::decidePopups(Connection& c, const std::vector<Target>& targets, const WindowAsks& asks) {
-    std::map<std::string, long> windows;
+    std::map<std::string, std::string> windows;
     for (const auto& [id, ask] : asks.ids) {
         std::optional<Json> answer = c.take(ask);
         c.forget(ask);
-        if (answer && !answer->contains("error")) {
-            const Json result = resultOf(*answer);
-            if (result.contains("windowId") && result["windowId"].is_number_integer())
-                windows[id] = result["windowId"].get<long>();
-        }
+        if (!answer)
+            continue;
+        if (const auto window = windowOf(std::move(*answer)))
+            windows[id] = std::to_string(*window);
+    }
+    if (asks.undecided.empty())
+        return;
+    std::vector<browsers::PagePlace> places;
+    places.reserve(targets.size());
+    for (const Target& target : targets) {
+        const auto window = windows.find(target.id);
+        places.push_back(
+            {target.id, target.openerId,
+             window == windows.end() ? std::nullopt : std::optional<std::string>(window->second)});
     }
     for (const Target* target : asks.undecided) {
-        const auto own = windows.find(target->id);
-        if (own == windows.end())
-            continue; // asked again at the next tick
-        bool shared = false;
-        bool openerUnnamed = false;
-        for (const Target& other : targets) {
-            if (other.id == target->id)
-                continue;
-            const auto window = windows.find(other.id);
-            if (window == windows.end())
-                openerUnnamed = openerUnnamed || other.id == target->openerId;
-            else if (window->second == own->second)
-                shared = true;
-        }
-        if (shared || !openerUnnamed)
-            m_known[target->id].popup = !shared;
+        const auto place = std::find_if(places.begin(), places.end(),
+                                        [&](const browsers::PagePlace& p) { return p.id == target->id; });
+        m_known[target->id].popup = browsers::aloneInItsWindow(*place, places);
     }
 }
 
@@ -302,25 +201,29 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         m_known.clear();
         m_generation = m_link->generation();
     }
-    const std::vector<Target> targets = readTargets(c);
+    std::vector<Target> targets = readTargets(c);
     forgetGone(c, targets);
     learn(c, targets);
+    record(std::move(targets));
+    return browsers::walkOver(m_lastWalk, std::make_shared<TargetCloser>(m_link));
+}
 
-    m_lastWalk.clear();
-    m_lastWalk.reserve(targets.size());
-    for (const Target& target : targets) {
+void PageCollection::record(std::vector<Target> targets) {
+    auto records = std::make_shared<std::vector<PageRecord>>();
+    records->reserve(targets.size());
+    for (Target& target : targets) {
         const Known& known = m_known[target.id];
         PageRecord record;
-        record.targetId = target.id;
-        record.url = target.url;
         record.opener = target.canAccessOpener;
         if (known.html && known.kindUrl == target.url)
             record.html = known.html;
         if (known.popup)
             record.menuBar = !*known.popup;
-        m_lastWalk.push_back(std::move(record));
+        record.id = std::move(target.id);
+        record.url = std::move(target.url);
+        records->push_back(std::move(record));
     }
-    return std::make_unique<PageWalk>(m_link, m_lastWalk);
+    m_lastWalk = std::move(records);
 }
 
 } // namespace tavro::cdp

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/browser.h"
+#include "platform/browsers/page_model.h"
+#include "platform/cdp/answers.h"
 #include "platform/cdp/browser_link.h"
 
 #include <map>
@@ -11,25 +13,8 @@
 
 namespace tavro::cdp {
 
-// What one walk learnt about a page. The walk answers from this for the rest
-// of the tick, so a page asked to close keeps giving its last answers.
-struct PageRecord {
-    std::string targetId;
-    std::string url;
-    // A script of another page opened this one and can still reach it.
-    bool opener = false;
-    // Unknown while the page has not answered (alert(), an endless script),
-    // and for a page no script opened, which is never asked.
-    std::optional<bool> html;
-    // Unknown while the browser has not said in which window the page is, or
-    // in which window its opener is; the page then reads as showing its menu
-    // bar.
-    std::optional<bool> menuBar;
-};
-
-// True for the MIME types the browser shows as an HTML document: HTML itself,
-// and the text, images and media it wraps in one; false for SVG and XML.
-bool isHtmlMimeType(const std::string& mimeType);
+using browsers::isHtmlMimeType;
+using browsers::PageRecord;
 
 // The browser's pages, in the browser's own order, as the popup scan's
 // collection of open windows.
@@ -42,15 +27,10 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    const std::vector<PageRecord>& lastWalk() const { return m_lastWalk; }
+    const std::vector<PageRecord>& lastWalk() const { return *m_lastWalk; }
 
 private:
-    struct Target {
-        std::string id;
-        std::string url;
-        std::string openerId;
-        bool canAccessOpener = false;
-    };
+    using Target = TargetInfo;
     // What is kept about a page from one tick to the next: only facts that do
     // not change while the page lives, or that belong to the address it shows.
     struct Known {
@@ -83,12 +63,15 @@ private:
     std::vector<long> probeDocumentKinds(Connection& c, const std::vector<Target>& targets);
     void awaitAnswers(Connection& c, std::vector<long> browserIds);
     void decidePopups(Connection& c, const std::vector<Target>& targets, const WindowAsks& asks);
-    void finishProbe(Connection& c, Known& known, const Json& answer);
+    void finishProbe(Connection& c, Known& known, Json answer);
+    // Keeps what the walk hands out, the addresses moved in.
+    void record(std::vector<Target> targets);
 
     std::shared_ptr<BrowserLink> m_link;
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
-    std::vector<PageRecord> m_lastWalk;
+    // Shared with the walk handed out, which reads the records in place.
+    std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
 };
 
 } // namespace tavro::cdp

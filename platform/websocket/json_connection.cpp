@@ -4,7 +4,6 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/websocket.hpp>
 
 namespace tavro::websocket {
@@ -12,6 +11,12 @@ namespace tavro::websocket {
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
+
+namespace {
+
+constexpr std::size_t KeptBufferBytes = 1024U * 1024U;
+
+} // namespace
 
 Connection::Connection() : m_ws(m_io) {}
 
@@ -29,7 +34,9 @@ template <typename Done> void Connection::runUntil(Done&& done, Clock::time_poin
             m_io.restart();
         // Returns after one handler or when the time is up; nothing waits
         // longer than the caller allowed.
-        if (m_io.run_one_for(deadline - now) == 0 && m_io.stopped() && !m_open)
+        const std::size_t ran = m_io.run_one_for(deadline - now);
+        dropWhenClosing();
+        if (ran == 0 && m_io.stopped() && !m_open)
             return;
     }
 }
@@ -76,10 +83,17 @@ std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::stri
         throw Error(errc::AutomationError,
                     "Cannot reach the browser's automation port " + std::to_string(port) + ": " + failure);
     }
-    self.m_ws.read_message_max(64U * 1024U * 1024U);
+    self.m_ws.read_message_max(MaxMessageBytes);
     self.m_open = true;
     self.readNext();
     return c;
+}
+
+// A message over the cap, or a peer's close, starts the closing handshake; the
+// socket is let go at once rather than after a peer that may never finish it.
+void Connection::dropWhenClosing() {
+    if (m_open && !m_ws.is_open())
+        fail();
 }
 
 void Connection::fail() {
@@ -93,21 +107,26 @@ void Connection::fail() {
 void Connection::readNext() {
     m_ws.async_read(m_readBuffer, [this](const boost::system::error_code& ec, std::size_t) {
         if (ec) {
+            m_readBuffer = beast::flat_buffer();
             fail();
             return;
         }
-        std::string text = beast::buffers_to_string(m_readBuffer.data());
+        const auto data = m_readBuffer.data();
+        dispatch(std::string_view(static_cast<const char*>(data.data()), data.size()));
         m_readBuffer.consume(m_readBuffer.size());
-        dispatch(text);
+        // One large answer must not keep its memory for the rest of the run.
+        if (m_readBuffer.capacity() > KeptBufferBytes)
+            m_readBuffer = beast::flat_buffer();
         if (m_open)
             readNext();
     });
 }
 
-void Connection::dispatch(const std::string& text) {
-    Json message = Json::parse(text, nullptr, false);
-    if (message.is_discarded() || !message.is_object())
+void Connection::dispatch(std::string_view text) {
+    std::optional<Json> parsed = parseMessage(text);
+    if (!parsed)
         return;
+    Json& message = *parsed;
     const auto id = message.find("id");
     if (id != message.end()) {
         if (!id->is_number_integer())
@@ -187,6 +206,7 @@ void Connection::poll() {
     if (m_io.stopped())
         m_io.restart();
     m_io.poll();
+    dropWhenClosing();
 }
 
 std::optional<Json> Connection::take(long id) {
@@ -212,20 +232,7 @@ Json Connection::call(const std::string& method, const Json& params, std::chrono
         throw Error(errc::AutomationError,
                     m_open ? "The browser did not answer " + method + " in time" : "The browser has gone");
     }
-    return resultOf(*answer);
-}
-
-Json resultOf(const Json& answer) {
-    const auto error = answer.find("error");
-    if (error != answer.end()) {
-        std::string text = "The browser refused the request";
-        const Json& holder = error->is_object() ? *error : answer;
-        if (holder.contains("message") && holder["message"].is_string())
-            text = holder["message"].get<std::string>();
-        throw Error(errc::AutomationError, text);
-    }
-    const auto result = answer.find("result");
-    return result != answer.end() ? *result : Json::object();
+    return resultOf(std::move(*answer));
 }
 
 } // namespace tavro::websocket

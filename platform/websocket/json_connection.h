@@ -1,24 +1,32 @@
 #pragma once
 
+#include "platform/websocket/json_message.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavro::websocket {
 
-using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
+
+// The largest message taken from a browser. An honest answer that lists many
+// pages with addresses near the browsers' 2 MB limit fits several times over;
+// a larger one is refused as its header arrives, before its body is read, and
+// the connection is dropped.
+inline constexpr std::size_t MaxMessageBytes = 48U * 1024U * 1024U;
 
 // One WebSocket on the loopback interface carrying JSON commands, answers
 // matched by id, and events: the shape both browser automation protocols
@@ -79,7 +87,8 @@ private:
     void queue(std::string text);
     void writeNext();
     void readNext();
-    void dispatch(const std::string& text);
+    void dispatch(std::string_view text);
+    void dropWhenClosing();
     void fail();
 
     // The context outlives the stream, so handlers still queued when the
@@ -94,10 +103,5 @@ private:
     // The ids someone still waits for, with their answer once it came.
     std::map<long, std::optional<Json>> m_awaited;
 };
-
-// The result of an answer, or an Error carrying the browser's own message,
-// whether the protocol sends it as an error object or as an error code with
-// a message beside it.
-Json resultOf(const Json& answer);
 
 } // namespace tavro::websocket

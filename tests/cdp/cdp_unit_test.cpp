@@ -20,11 +20,15 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace tavro::cdp {
@@ -41,7 +45,12 @@ using tcp = net::ip::tcp;
 // time: /json/version over HTTP, and the WebSocket at any other path.
 class ScriptedEndpoint {
 public:
-    using Reply = std::function<void(const Json&)>;
+    // Answers with a message, or with raw bytes on the socket (a frame of its own making).
+    struct Reply {
+        std::function<void(const Json&)> message;
+        std::function<void(const std::string&)> raw;
+        void operator()(const Json& answer) const { message(answer); }
+    };
     // Gets each request; answers through reply (or not), may sleep first.
     // Returning false closes the connection.
     using Script = std::function<bool(const Json& request, const Reply& reply)>;
@@ -90,10 +99,13 @@ private:
                     beast::flat_buffer message;
                     ws.read(message);
                     const Json parsed = Json::parse(beast::buffers_to_string(message.data()));
-                    const bool open = m_script(parsed, [&](const Json& answer) {
-                        ws.text(true);
-                        ws.write(net::buffer(answer.dump()));
-                    });
+                    const Reply reply{
+                        [&](const Json& answer) {
+                            ws.text(true);
+                            ws.write(net::buffer(answer.dump()));
+                        },
+                        [&](const std::string& bytes) { net::write(ws.next_layer(), net::buffer(bytes)); }};
+                    const bool open = m_script(parsed, reply);
                     if (!open)
                         break;
                 }
@@ -149,9 +161,9 @@ TEST(Connection, PipelinedAnswersFindTheirCallsInAnyOrder) {
     const long b = c->send("Echo", {{"n", 2}});
     const long d = c->send("Echo", {{"n", 3}}, "session-1");
     ASSERT_TRUE(c->wait({a, b, d}, Clock::now() + 2s));
-    EXPECT_EQ(resultOf(*c->take(a))["echo"], 1);
-    EXPECT_EQ(resultOf(*c->take(b))["echo"], 2);
-    EXPECT_EQ(resultOf(*c->take(d))["echo"], 3);
+    EXPECT_EQ(resultOf(std::move(*c->take(a)))["echo"], 1);
+    EXPECT_EQ(resultOf(std::move(*c->take(b)))["echo"], 2);
+    EXPECT_EQ(resultOf(std::move(*c->take(d)))["echo"], 3);
     EXPECT_FALSE(c->take(a).has_value()) << "an answer is handed out once";
     EXPECT_EQ(held[2]["sessionId"], "session-1");
 }
@@ -191,6 +203,39 @@ TEST(Connection, EventsReachTheirHandlerAndAnswersDoNot) {
     c->onEvent = [&](const Json& e) { events.push_back(e["method"].get<std::string>()); };
     c->call("Target.setDiscoverTargets", {{"discover", true}}, 2s);
     EXPECT_EQ(events, std::vector<std::string>{"Target.targetDestroyed"});
+}
+
+TEST(Connection, MessageOverTheCapIsRefusedFromItsHeaderAndTheConnectionDropped) {
+    ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
+        if (request["method"] == "Huge") {
+            // A text frame announcing a gigabyte, of which nothing follows: a
+            // reader that waited to hold it whole would wait forever.
+            reply.raw(std::string("\x81\x7f\x00\x00\x00\x00\x40\x00\x00\x00", 10));
+            std::this_thread::sleep_for(3s);
+            return false;
+        }
+        reply(answerTo(request, Json::object()));
+        return true;
+    });
+    auto c = Connection::open(endpoint.port(), endpoint.path(), 2s);
+    const auto started = Clock::now();
+    EXPECT_THROW(c->call("Huge", Json::object(), 5s), Error);
+    EXPECT_LT(Clock::now() - started, 1s);
+    EXPECT_FALSE(c->isOpen());
+}
+
+TEST(Connection, MessagesNestedDeeperThanTheLimitAreRefused) {
+    auto nested = [](int depth) {
+        return R"({"id":1,"result":)" + std::string(static_cast<std::size_t>(depth - 1), '[') +
+               std::string(static_cast<std::size_t>(depth - 1), ']') + "}";
+    };
+    EXPECT_TRUE(tavro::websocket::parseMessage(nested(tavro::websocket::MaxJsonDepth)).has_value());
+    EXPECT_FALSE(tavro::websocket::parseMessage(nested(tavro::websocket::MaxJsonDepth + 1)).has_value());
+    EXPECT_FALSE(tavro::websocket::parseMessage(nested(100000)).has_value());
+    // Brackets inside strings, escaped quotes among them, are text.
+    EXPECT_TRUE(
+        tavro::websocket::parseMessage(R"({"url":")" + std::string(200, '[') + R"(\"{"})").has_value());
+    EXPECT_FALSE(tavro::websocket::parseMessage("[1]").has_value()) << "a message is an object";
 }
 
 TEST(Connection, NothingListeningFailsWithinTheTimeout) {
@@ -245,6 +290,144 @@ TEST_F(PortFiles, ReadsPortAndPathAndRefusesAnythingElse) {
         }
     }
     EXPECT_FALSE(readPortFile(write("x", "") + ".missing").has_value());
+}
+
+TEST_F(PortFiles, OnlyARegularFileIsReadNeverALinkOrAFifo) {
+    const std::string target = write("real", "9333\n/devtools/browser/abc\n");
+    ASSERT_TRUE(readPortFile(target).has_value());
+    const std::string link = target + ".link";
+    std::filesystem::create_symlink(target, link);
+    EXPECT_FALSE(readPortFile(link).has_value());
+
+    // Nobody writes to this pipe: a reader that waited for it would hang the tick.
+    const std::string fifo = target + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto started = Clock::now();
+    EXPECT_FALSE(readPortFile(fifo).has_value());
+    EXPECT_LT(Clock::now() - started, 1s);
+}
+
+TEST(ProfileFolder, NeverRelativeToTheWorkingFolder) {
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const std::string savedData = data != nullptr ? data : "";
+    ::unsetenv("XDG_DATA_HOME");
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        if (value == nullptr)
+            ::unsetenv("HOME");
+        else
+            ::setenv("HOME", value, 1);
+        const std::string folder = browserProfileFolder();
+        EXPECT_TRUE(folder.empty() || folder.front() == '/') << folder;
+        for (const std::string& file : defaultBrowserPlaces().portFiles)
+            EXPECT_EQ(file.front(), '/') << file;
+    }
+    ::setenv("HOME", home.c_str(), 1);
+    if (data != nullptr)
+        ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+}
+
+// Rows as /proc/net/tcp and /proc/net/tcp6 print them on this machine: the
+// address as words in its own byte order, the port in hexadecimal, state 0A
+// for a listening socket, then the owner's user id.
+std::string socketRow(const std::vector<unsigned char>& address, std::uint16_t port, const char* state,
+                      uid_t uid) {
+    std::string hex;
+    for (std::size_t i = 0; i < address.size(); i += 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, &address[i], 4);
+        char text[9];
+        std::snprintf(text, sizeof text, "%08X", word);
+        hex += text;
+    }
+    char row[256];
+    std::snprintf(row, sizeof row,
+                  "   0: %s:%04X 00000000:0000 %s 00000000:00000000 00:00000000 00000000 %5u        0 1 1\n",
+                  hex.c_str(), port, state, static_cast<unsigned>(uid));
+    return row;
+}
+
+TEST(PortListener, OnlyTheUsersOwnListenerOnTheLoopbackCounts) {
+    const std::string heading =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid\n";
+    const std::vector<unsigned char> loopback{127, 0, 0, 1};
+    const std::vector<unsigned char> any{0, 0, 0, 0};
+    const std::vector<unsigned char> other{127, 0, 0, 2};
+    const std::vector<unsigned char> any6(16, 0);
+    std::vector<unsigned char> mapped(16, 0);
+    mapped[10] = mapped[11] = 0xff;
+    std::copy(loopback.begin(), loopback.end(), mapped.begin() + 12);
+    const uid_t me = 1000;
+    const uid_t someone = 1001;
+    struct Row {
+        const char* name;
+        std::string table;
+        Listener expected;
+    };
+    const Row rows[] = {
+        {"own on 127.0.0.1", socketRow(loopback, 9222, "0A", me), Listener::Own},
+        {"another user's on 127.0.0.1", socketRow(loopback, 9222, "0A", someone), Listener::Foreign},
+        {"another user's on every address", socketRow(any, 9222, "0A", someone), Listener::Foreign},
+        {"another user's on IPv6's any", socketRow(any6, 9222, "0A", someone), Listener::Foreign},
+        {"another user's on the mapped loopback", socketRow(mapped, 9222, "0A", someone), Listener::Foreign},
+        {"own beside another user's",
+         socketRow(loopback, 9222, "0A", me) + socketRow(any, 9222, "0A", someone), Listener::Foreign},
+        {"another address", socketRow(other, 9222, "0A", someone), Listener::None},
+        {"another port", socketRow(loopback, 9223, "0A", someone), Listener::None},
+        {"a connection, not listening", socketRow(loopback, 9222, "01", someone), Listener::None},
+        {"a broken row", "   0: 0100007F:240 garbage\n", Listener::None},
+        {"nothing", "", Listener::None},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(listenerIn(heading + row.table, 9222, me), row.expected) << row.name;
+}
+
+// Accepts connections into its backlog and never reads or writes a byte.
+class SilentListener {
+public:
+    SilentListener() : m_acceptor(m_io, tcp::endpoint(net::ip::address_v4::loopback(), 0)) {}
+    std::uint16_t port() const { return m_acceptor.local_endpoint().port(); }
+
+private:
+    net::io_context m_io;
+    tcp::acceptor m_acceptor;
+};
+
+TEST(BrowserSearch, ASilentListenerCostsTheTickNothing) {
+    SilentListener named;
+    SilentListener fixed;
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("tavro-silent-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string portFile = (folder / "DevToolsActivePort").string();
+    std::ofstream(portFile) << named.port() << "\n/devtools/browser/silent\n";
+
+    CdpBrowserAutomation automation(BrowserPlaces{{portFile}, {fixed.port()}});
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    automation,      fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+    for (int tick = 0; tick < 3; ++tick) {
+        const auto started = Clock::now();
+        Timer1_Timer(form);
+        EXPECT_LT(Clock::now() - started, 100ms) << "tick " << tick;
+        std::this_thread::sleep_for(200ms);
+    }
+    EXPECT_EQ(form.BrowserWindows, nullptr);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(BrowserSearch, APlaceThatAnswersAsNoBrowserRestsBeforeItIsAskedAgain) {
+    ScriptedEndpoint endpoint([](const Json&, const ScriptedEndpoint::Reply&) { return true; },
+                              R"({"Browser":"not quite"})");
+    Timeouts timeouts;
+    timeouts.search = 2s;
+    BrowserLink link(BrowserPlaces{{}, {endpoint.port()}}, timeouts);
+    EXPECT_THROW(link.connection(), Error);
+    ASSERT_EQ(endpoint.connections(), 1);
+    EXPECT_THROW(link.connection(), Error);
+    EXPECT_THROW(link.connection(), Error);
+    EXPECT_EQ(endpoint.connections(), 1) << "asked again before its rest was over";
 }
 
 TEST_F(PortFiles, StaleFileOfAKilledBrowserIsPassedForTheNextPlace) {
@@ -413,6 +596,7 @@ private:
 TEST(PageCollectionWalk, AnswersFromTheBrowserAndDoesNotWaitForAStuckPage) {
     ScriptedBrowser browser(threePages(), false);
     Timeouts timeouts;
+    timeouts.search = 5s;
     timeouts.page = std::chrono::milliseconds(80);
     auto link = std::make_shared<BrowserLink>(browser.places(), timeouts);
     PageCollection pages(link);
@@ -531,6 +715,7 @@ TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
     const UnnamedWindowCase& c = GetParam();
     ScriptedBrowser browser(c.pages);
     Timeouts timeouts;
+    timeouts.search = 5s;
     timeouts.browser = 150ms;
     CdpBrowserAutomation automation(browser.places(), timeouts);
     fakes::FakePlatform fake;
@@ -557,8 +742,8 @@ TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
             continue; // gone at its close request
 
         const auto& seen = dynamic_cast<const PageCollection&>(*form.BrowserWindows).lastWalk();
-        const auto record = std::find_if(seen.begin(), seen.end(),
-                                         [&](const PageRecord& r) { return r.targetId == c.watched; });
+        const auto record =
+            std::find_if(seen.begin(), seen.end(), [&](const PageRecord& r) { return r.id == c.watched; });
         ASSERT_NE(record, seen.end());
         EXPECT_EQ(record->menuBar.has_value(), tick >= c.decidedAt);
         if (tick == c.decidedAt) {
@@ -574,6 +759,27 @@ TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
 
 INSTANTIATE_TEST_SUITE_P(Walks, UnnamedWindow, ::testing::ValuesIn(UnnamedWindowCases),
                          [](const auto& param) { return std::string(param.param.name); });
+
+TEST(LongAddress, APageAtTheBrowsersAddressLimitDoesNotStopTheScanOfTheOthers) {
+    const std::string longUrl = "http://site.example/?" + std::string(2U * 1024U * 1024U - 21U, 'a');
+    ScriptedBrowser browser({{"USER", longUrl, "", 1, "", 0, false},
+                             {"LONG", longUrl, "USER", 1, "text/html", 0, false},
+                             {"POPUP", "http://ads.example/win.html", "USER", 2, "text/html", 0, false}});
+    Timeouts timeouts;
+    timeouts.search = 5s;
+    timeouts.browser = 5s; // megabytes of JSON, slow under the sanitizers
+    CdpBrowserAutomation automation(browser.places(), timeouts);
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    automation,      fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+    Timer1_Timer(form);
+    automation.link().connection().call("Browser.getVersion", Json::object(), 5s);
+    const auto closed = browser.requests("Target.closeTarget");
+    ASSERT_EQ(closed.size(), 1U);
+    EXPECT_EQ(closed.front()["params"]["targetId"], "POPUP");
+    EXPECT_EQ(fakes::entries(form.lstBlockedUrls), std::vector<std::string>{"ads.example"});
+}
 
 TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {
     struct Row {

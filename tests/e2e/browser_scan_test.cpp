@@ -3,6 +3,8 @@
 
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
+#include "platform/bidi/bidi_browser.h"
+#include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/cdp/page_collection.h"
 #include "platform/error.h"
@@ -11,6 +13,7 @@
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
 #include "tests/support/page_server.h"
+#include "tests/support/test_pages.h"
 
 #include <algorithm>
 #include <boost/asio/ip/tcp.hpp>
@@ -28,47 +31,9 @@ using namespace std::chrono_literals;
 using testing::BrowserDriver;
 using testing::ChromiumProcess;
 using testing::PageServer;
+using testing::servePages;
 using testing::TestPage;
 using Entries = std::vector<std::string>;
-
-// The opener page opens what its query names, as soon as it loads: pop-up
-// windows (with window features), tabs opened by script, noopener tabs, and
-// pop-ups that navigate, show alert() or never stop their script.
-constexpr const char* OpenerPage = R"(<!doctype html><title>opener</title><body>opener<script>
-const ads = 'http://ads.localhost:' + location.port;
-const kinds = {
-  popup: () => window.open(ads + '/ad.html', 'p1', 'width=320,height=240'),
-  samesite: () => window.open('/ad.html', 'p2', 'popup'),
-  two: () => { window.open(ads + '/ad.html?1', 't1', 'width=300,height=200');
-               window.open(ads + '/ad.html?2', 't2', 'width=300,height=200'); },
-  tab: () => window.open(ads + '/tab.html'),
-  noopener: () => window.open(ads + '/free.html', '_blank', 'noopener'),
-  navigate: () => window.open(ads + '/hop.html', 'p3', 'width=320,height=240'),
-  alert: () => window.open(ads + '/alert.html', 'p4', 'width=320,height=240'),
-  loop: () => window.open(ads + '/loop.html', 'p5', 'width=320,height=240'),
-  svg: () => window.open(ads + '/picture.svg', 'p6', 'width=320,height=240'),
-  text: () => window.open(ads + '/note.txt', 'p7', 'width=320,height=240'),
-};
-for (const kind of new URLSearchParams(location.search).getAll('open')) kinds[kind]();
-</script>)";
-
-void servePages(PageServer& server) {
-    server.page("/opener.html", OpenerPage);
-    server.page("/home.html", "<!doctype html><title>home</title>home");
-    server.page("/ad.html", "<!doctype html><title>ad</title>buy now");
-    server.page("/tab.html", "<!doctype html><title>tab</title>a tab");
-    server.page("/free.html", "<!doctype html><title>free</title>no opener");
-    server.page("/hop.html",
-                "<!doctype html><script>location.replace('http://track.localhost:' + location.port + "
-                "'/ad.html?hopped')</script>");
-    server.page("/alert.html", "<!doctype html><title>alert</title><script>alert('You won!')</script>");
-    server.page("/loop.html", "<!doctype html><title>loop</title><script>for (;;) {}</script>");
-    server.page(
-        "/picture.svg",
-        "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><rect width='10' height='10'/></svg>",
-        "image/svg+xml");
-    server.page("/note.txt", "plain text", "text/plain");
-}
 
 // The browser answers within milliseconds, but the machine that runs the tests
 // may be busy; a walk that gives up examines nothing and would fail a test
@@ -76,6 +41,7 @@ void servePages(PageServer& server) {
 cdp::Timeouts patient() {
     cdp::Timeouts timeouts;
     timeouts.connect = 2s;
+    timeouts.search = 10s;
     timeouts.browser = 5s;
     timeouts.newWindow = 10s;
     return timeouts;
@@ -342,7 +308,7 @@ TEST_F(BrowserScan, WalkAnswersEveryPageFromTheBrowser) {
     ASSERT_EQ(seen().size(), pages.size());
     for (const TestPage& page : pages) {
         const auto record = std::find_if(seen().begin(), seen().end(),
-                                         [&](const cdp::PageRecord& r) { return r.targetId == page.id; });
+                                         [&](const cdp::PageRecord& r) { return r.id == page.id; });
         ASSERT_NE(record, seen().end()) << page.url;
         EXPECT_EQ(record->url, page.url);
         EXPECT_EQ(record->opener, page.canAccessOpener);
@@ -382,9 +348,11 @@ TEST(NoBrowser, TicksExamineNothingAndNewWindowsGoToTheDesktopOpener) {
     std::ofstream(opener) << "#!/bin/sh\necho \"$1\" >> '" << log << "'\n";
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
 
-    cdp::CdpBrowserAutomation browser(
-        cdp::BrowserPlaces{{(folder / "DevToolsActivePort").string()}, {closedPort()}}, cdp::Timeouts{},
-        opener);
+    cdp::CdpBrowserAutomation chromium(
+        cdp::BrowserPlaces{{(folder / "DevToolsActivePort").string()}, {closedPort()}});
+    bidi::BidiBrowserAutomation firefox(
+        bidi::FirefoxPlaces{{(folder / "WebDriverBiDiServer.json").string()}});
+    browsers::BrowserSet browser({&chromium, &firefox}, opener);
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
@@ -401,19 +369,31 @@ TEST(NoBrowser, TicksExamineNothingAndNewWindowsGoToTheDesktopOpener) {
     std::getline(std::ifstream(log), line);
     EXPECT_EQ(line, "http://www.vendor.example/");
 
-    cdp::CdpBrowserAutomation without(cdp::BrowserPlaces{{}, {closedPort()}}, cdp::Timeouts{},
-                                      (folder / "missing-opener").string());
+    browsers::BrowserSet without({&chromium, &firefox}, (folder / "missing-opener").string());
     EXPECT_THROW(without.createBrowser(), Error);
     std::filesystem::remove_all(folder);
 }
 
+// Ticks as the timer gives them, until the tones reach a number or the ticks run out.
+void tickUntilTones(Quellit& form, const fakes::FakeTone& tone, std::size_t tones, int ticks) {
+    for (int i = 0; i < ticks && tone.calls.size() < tones; ++i) {
+        if (i > 0)
+            std::this_thread::sleep_for(600ms);
+        Timer1_Timer(form);
+    }
+}
+
+// The browser is looked for away from the ticks, which never wait for it: the
+// first tick after it answers starts the search, the next one scans.
 TEST(BrowserRestart, ScanFindsTheRestartedBrowserWithinATickOrTwo) {
     PageServer server;
     servePages(server);
     ChromiumProcess chromium;
     chromium.start();
 
-    cdp::CdpBrowserAutomation browser(cdp::BrowserPlaces{{chromium.portFile()}, {}}, patient());
+    cdp::Timeouts timeouts = patient();
+    timeouts.search = 0ms;
+    cdp::CdpBrowserAutomation browser(cdp::BrowserPlaces{{chromium.portFile()}, {}}, timeouts);
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
@@ -425,26 +405,21 @@ TEST(BrowserRestart, ScanFindsTheRestartedBrowserWithinATickOrTwo) {
         BrowserDriver driver(chromium.portFile());
         driver.open(opener);
         ASSERT_TRUE(driver.waitFor(loaded("ad", 1)));
-        Timer1_Timer(form);
-        EXPECT_EQ(fake.tone.calls.size(), 1U);
+        tickUntilTones(form, fake.tone, 1, 2);
+        EXPECT_EQ(fake.tone.calls.size(), 1U) << "not blocked within two ticks of the start";
     }
     const auto collection = form.BrowserWindows;
     ASSERT_NE(collection, nullptr);
 
     chromium.kill();
-    for (int i = 0; i < 3; ++i)
-        Timer1_Timer(form);
+    tickUntilTones(form, fake.tone, 2, 3);
     EXPECT_EQ(fake.tone.calls.size(), 1U);
 
     chromium.start();
     BrowserDriver driver(chromium.portFile());
     driver.open(opener);
     ASSERT_TRUE(driver.waitFor(loaded("ad", 1)));
-    int ticks = 0;
-    while (fake.tone.calls.size() < 2 && ticks < 2) {
-        Timer1_Timer(form);
-        ++ticks;
-    }
+    tickUntilTones(form, fake.tone, 2, 2);
     EXPECT_EQ(fake.tone.calls.size(), 2U) << "not blocked within two ticks of the restart";
     EXPECT_EQ(form.BrowserWindows, collection) << "the collection is created once";
     EXPECT_EQ(entries(form.lstBlockedUrls), Entries{server.domain("ads.localhost")});

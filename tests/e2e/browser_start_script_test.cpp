@@ -69,7 +69,9 @@ TEST(BrowserStartScript, DemoPopupsAreBlockedInTheBrowserTheScriptStarts) {
 
     // The program's own default places, with the same data folder.
     ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-    cdp::CdpBrowserAutomation browser;
+    cdp::Timeouts timeouts;
+    timeouts.search = 10s;
+    cdp::CdpBrowserAutomation browser(cdp::defaultBrowserPlaces(), timeouts);
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};

@@ -1,0 +1,104 @@
+// Resident memory of the popup scan while the browser shows ten pages whose
+// addresses are 2 MB long, Chromium's limit, beside a pop-up the scan must
+// still close. The scan runs in a process of its own, so only its memory is
+// counted: the peak (VmHWM) and what it keeps once the ticks are over (VmRSS).
+//
+// usage: long_address_bench [--pages N]   (default: 10)
+
+#include "blocking/popup_scan.h"
+#include "form/quellit.h"
+#include "platform/cdp/cdp_browser.h"
+#include "tests/fakes/fake_platform.h"
+#include "tests/support/browser_driver.h"
+#include "tests/support/chromium_process.h"
+#include "tests/support/page_server.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using tavro::testing::BrowserDriver;
+
+constexpr std::size_t LongestAddress = 2U * 1024U * 1024U;
+
+// A field of /proc/self/status in MiB.
+double statusMiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::strtod(line.c_str() + std::strlen(field) + 1, nullptr) / 1024.0;
+    }
+    return 0;
+}
+
+// The child: the program's scan alone, five ticks 600 ms apart.
+int scanOnly(const std::string& portFile) {
+    tavro::cdp::Timeouts timeouts;
+    timeouts.search = 10s;
+    tavro::cdp::CdpBrowserAutomation browser(tavro::cdp::BrowserPlaces{{portFile}, {}}, timeouts);
+    tavro::fakes::FakePlatform fake;
+    tavro::Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
+                             fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    tavro::Quellit form(platform);
+    const double before = statusMiB("VmRSS:");
+    for (int i = 0; i < 5; ++i) {
+        tavro::Timer1_Timer(form);
+        std::this_thread::sleep_for(600ms);
+    }
+    std::printf("  resident before the ticks %.1f MiB, peak %.1f MiB, after them %.1f MiB; "
+                "pop-ups closed: %zu\n",
+                before, statusMiB("VmHWM:"), statusMiB("VmRSS:"), fake.tone.calls.size());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--scan-only") == 0)
+        return scanOnly(argv[2]);
+    int pages = 10;
+    if (argc == 3 && std::strcmp(argv[1], "--pages") == 0)
+        pages = std::max(1, std::atoi(argv[2]));
+
+    tavro::testing::PageServer server;
+    server.page("/tab.html", "<!doctype html><title>tab</title><p>a tab with a long address");
+    server.page("/ad.html", "<!doctype html><title>ad</title>buy now");
+    server.page("/opener.html", "<!doctype html><title>opener</title><script>"
+                                "window.open('/ad.html', 'ad', 'width=300,height=200');</script>");
+    tavro::testing::ChromiumProcess chromium;
+    chromium.start();
+    {
+        BrowserDriver driver(chromium.portFile());
+        driver.reset(server.url("home.localhost", "/tab.html"));
+        // The fragment never reaches the server; the browser keeps it in the address.
+        const std::string base = server.url("site.localhost", "/tab.html#");
+        for (int i = 0; i < pages; ++i)
+            driver.open(base + std::string(LongestAddress - base.size(), static_cast<char>('a' + i % 26)));
+        driver.open(server.url("site.localhost", "/opener.html"));
+        driver.waitFor([](const auto& all) { return BrowserDriver::titled(all, "ad").size() == 1; }, 30s);
+        std::size_t longOnes = 0;
+        for (const auto& page : driver.pages())
+            longOnes += page.url.size() >= LongestAddress - 16 ? 1 : 0;
+        std::printf("The scan with %zu pages whose addresses are %zu bytes long, and one pop-up:\n", longOnes,
+                    LongestAddress);
+    }
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl("/proc/self/exe", argv[0], "--scan-only", chromium.portFile().c_str(), nullptr);
+        std::_Exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}

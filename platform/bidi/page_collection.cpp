@@ -1,0 +1,188 @@
+#include "platform/bidi/page_collection.h"
+
+#include "platform/error.h"
+
+#include <set>
+
+namespace tavro::bidi {
+
+namespace {
+
+// One question answers both things the scan needs from a page opened by
+// script. Firefox names the opener even of a page opened with noopener, so
+// whether the page can still reach it is the page's own to say.
+constexpr const char* ProbeScript = "(window.opener !== null) + ' ' + document.contentType";
+
+std::string stringField(const Json& object, const char* name) {
+    const auto it = object.find(name);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The request is written and not waited for.
+class ContextCloser final : public browsers::PageCloser {
+public:
+    explicit ContextCloser(std::shared_ptr<SessionLink> link) : m_link(std::move(link)) {}
+    void close(const PageRecord& page) override {
+        Connection* c = m_link->openConnection();
+        if (c == nullptr)
+            throw Error(errc::AutomationError, "Firefox has gone");
+        c->post("browsingContext.close", {{"context", page.id}});
+        if (!c->flush(Clock::now() + m_link->timeouts().browser))
+            throw Error(errc::AutomationError, "Firefox did not take the close request");
+    }
+
+private:
+    std::shared_ptr<SessionLink> m_link;
+};
+
+} // namespace
+
+std::vector<PageCollection::Context> PageCollection::readContexts(Connection& c) {
+    const Json result = c.call("browsingContext.getTree", {{"maxDepth", 0}}, m_link->timeouts().browser);
+    const auto list = result.find("contexts");
+    if (list == result.end() || !list->is_array())
+        throw Error(errc::AutomationError, "Firefox sent no list of pages");
+    std::vector<Context> contexts;
+    contexts.reserve(list->size());
+    for (const Json& info : *list) {
+        if (!info.is_object())
+            continue;
+        Context context{stringField(info, "context"), stringField(info, "url"),
+                        stringField(info, "originalOpener"), stringField(info, "clientWindow")};
+        if (!context.id.empty())
+            contexts.push_back(std::move(context));
+    }
+    return contexts;
+}
+
+void PageCollection::forgetGone(Connection& c, const std::vector<Context>& contexts) {
+    std::set<std::string> present;
+    for (const Context& context : contexts)
+        present.insert(context.id);
+    for (auto it = m_known.begin(); it != m_known.end();) {
+        if (present.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        c.forget(it->second.probeId);
+        it = m_known.erase(it);
+    }
+}
+
+// Firefox names every page's window in the list itself, so a page opened by
+// script is decided the first time it is seen.
+void PageCollection::decidePopups(const std::vector<Context>& contexts) {
+    std::vector<browsers::PagePlace> places;
+    places.reserve(contexts.size());
+    for (const Context& context : contexts) {
+        places.push_back(
+            {context.id, context.openerId,
+             context.window.empty() ? std::nullopt : std::optional<std::string>(context.window)});
+    }
+    for (const browsers::PagePlace& place : places) {
+        Known& known = m_known[place.id];
+        if (known.popup)
+            continue;
+        if (place.openerId.empty())
+            known.popup = false; // no script opened it: the user did
+        else
+            known.popup = browsers::aloneInItsWindow(place, places);
+    }
+}
+
+// Only pages opened by script are asked, once per address: the scan leaves a
+// page no script opened alone whatever it shows, and asking every tab of a
+// large browser would hold up the tick for nothing. Returns the questions out.
+std::vector<long> PageCollection::probePages(Connection& c, const std::vector<Context>& contexts) {
+    std::vector<long> ids;
+    for (const Context& context : contexts) {
+        Known& known = m_known[context.id];
+        if (context.openerId.empty() || (known.html && known.kindUrl == context.url))
+            continue;
+        if (known.probeId != 0 && known.probeUrl == context.url) {
+            ids.push_back(known.probeId);
+            continue;
+        }
+        c.forget(known.probeId);
+        known.probeUrl = context.url;
+        known.probeId = c.send("script.evaluate", {{"expression", ProbeScript},
+                                                   {"target", {{"context", context.id}}},
+                                                   {"awaitPromise", false},
+                                                   {"resultOwnership", "none"}});
+        ids.push_back(known.probeId);
+    }
+    return ids;
+}
+
+void PageCollection::finishProbe(Known& known, const Json& answer) {
+    known.probeId = 0;
+    if (answer.contains("error"))
+        return; // a page between two documents: asked again at the next tick
+    const Json result = resultOf(answer);
+    const auto value = result.find("result");
+    if (stringField(result, "type") != "success" || value == result.end() || !value->is_object() ||
+        stringField(*value, "type") != "string")
+        return;
+    const std::string text = stringField(*value, "value");
+    const auto space = text.find(' ');
+    if (space == std::string::npos)
+        return;
+    known.opener = text.compare(0, space, "true") == 0;
+    known.html = browsers::isHtmlMimeType(text.substr(space + 1));
+    known.kindUrl = known.probeUrl;
+}
+
+// Answers that came after an earlier tick stopped waiting are still good: they
+// belong to an address the page may still show.
+void PageCollection::collectAnswers(Connection& c) {
+    c.poll();
+    for (auto& [id, known] : m_known) {
+        if (known.probeId == 0)
+            continue;
+        if (auto answer = c.take(known.probeId))
+            finishProbe(known, *answer);
+    }
+}
+
+// A page that has never answered (an endless script from its first moment)
+// is taken to reach its opener when it sits in a pop-up window, as a page the
+// Chromium adapter cannot look into is; a tab is left alone.
+PageRecord PageCollection::recordOf(const Context& context) {
+    const Known& known = m_known[context.id];
+    PageRecord record;
+    record.id = context.id;
+    record.url = context.url;
+    if (!context.openerId.empty())
+        record.opener = known.opener.value_or(known.popup.value_or(false));
+    if (known.html && known.kindUrl == context.url)
+        record.html = known.html;
+    if (known.popup)
+        record.menuBar = !*known.popup;
+    return record;
+}
+
+std::unique_ptr<WindowWalk> PageCollection::walk() {
+    Connection& c = m_link->connection();
+    if (m_link->generation() != m_generation) {
+        m_known.clear();
+        m_generation = m_link->generation();
+    }
+    const std::vector<Context> contexts = readContexts(c);
+    forgetGone(c, contexts);
+    decidePopups(contexts);
+    collectAnswers(c);
+    const std::vector<long> asked = probePages(c, contexts);
+    if (!asked.empty()) {
+        c.wait(asked, Clock::now() + m_link->timeouts().page);
+        collectAnswers(c);
+    }
+
+    auto records = std::make_shared<std::vector<PageRecord>>();
+    records->reserve(contexts.size());
+    for (const Context& context : contexts)
+        records->push_back(recordOf(context));
+    m_lastWalk = std::move(records);
+    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link));
+}
+
+} // namespace tavro::bidi

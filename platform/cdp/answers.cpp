@@ -1,0 +1,107 @@
+#include "platform/cdp/answers.h"
+
+#include "platform/error.h"
+
+namespace tavro::cdp {
+
+namespace {
+
+std::string takeString(Json& object, const char* name) {
+    const auto it = object.find(name);
+    return it != object.end() && it->is_string() ? std::move(it->get_ref<std::string&>()) : std::string();
+}
+
+// The result of an answer that is not an error, else nothing.
+std::optional<Json> resultWithoutError(Json answer) {
+    if (!answer.is_object() || answer.contains("error"))
+        return std::nullopt;
+    Json result = websocket::resultOf(std::move(answer));
+    if (!result.is_object())
+        return std::nullopt;
+    return result;
+}
+
+} // namespace
+
+std::optional<TargetInfo> pageOf(Json& info) {
+    if (!info.is_object() || takeString(info, "type") != "page")
+        return std::nullopt;
+    // Pages being rendered ahead of a navigation are not shown to the user.
+    if (!takeString(info, "subtype").empty())
+        return std::nullopt;
+    TargetInfo target;
+    target.id = takeString(info, "targetId");
+    if (target.id.empty())
+        return std::nullopt;
+    target.url = takeString(info, "url");
+    target.openerId = takeString(info, "openerId");
+    const auto access = info.find("canAccessOpener");
+    target.canAccessOpener = access != info.end() && access->is_boolean() && access->get<bool>();
+    return target;
+}
+
+std::vector<TargetInfo> pagesOf(Json result) {
+    const auto infos = result.is_object() ? result.find("targetInfos") : result.end();
+    if (!result.is_object() || infos == result.end() || !infos->is_array())
+        throw Error(errc::AutomationError, "The browser sent no list of pages");
+    std::vector<TargetInfo> targets;
+    targets.reserve(infos->size());
+    for (Json& info : *infos) {
+        if (auto target = pageOf(info))
+            targets.push_back(std::move(*target));
+    }
+    return targets;
+}
+
+std::optional<long> windowOf(Json answer) {
+    const auto result = resultWithoutError(std::move(answer));
+    if (!result)
+        return std::nullopt;
+    const auto window = result->find("windowId");
+    if (window == result->end() || !window->is_number_integer())
+        return std::nullopt;
+    return window->get<long>();
+}
+
+std::string sessionOf(Json answer) {
+    auto result = resultWithoutError(std::move(answer));
+    return result ? takeString(*result, "sessionId") : std::string();
+}
+
+std::optional<std::string> mimeTypeOf(Json answer) {
+    const auto result = resultWithoutError(std::move(answer));
+    if (!result)
+        return std::nullopt;
+    const auto tree = result->find("frameTree");
+    if (tree == result->end() || !tree->is_object())
+        return std::nullopt;
+    const auto frame = tree->find("frame");
+    if (frame == tree->end() || !frame->is_object())
+        return std::nullopt;
+    const auto mime = frame->find("mimeType");
+    if (mime == frame->end() || !mime->is_string())
+        return std::nullopt;
+    return mime->get<std::string>();
+}
+
+std::optional<TargetInfo> announcedPage(const Json& event) {
+    const auto method = event.find("method");
+    if (method == event.end() || !method->is_string())
+        return std::nullopt;
+    const auto& name = method->get_ref<const std::string&>();
+    if (name != "Target.targetCreated" && name != "Target.targetInfoChanged")
+        return std::nullopt;
+    const auto params = event.find("params");
+    if (params == event.end() || !params->is_object())
+        return std::nullopt;
+    const auto info = params->find("targetInfo");
+    if (info == params->end() || !info->is_object())
+        return std::nullopt;
+    Json copy = *info;
+    auto page = pageOf(copy);
+    if (!page || page->openerId.empty())
+        return std::nullopt;
+    return page;
+}
+
+} // namespace tavro::cdp

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string_view>
+
+namespace tavro::websocket {
+
+using Json = nlohmann::json;
+
+// Deeper nesting than any protocol answer has is refused before it is parsed.
+inline constexpr int MaxJsonDepth = 64;
+
+// A message as the protocols send them: a JSON object nested no deeper than
+// MaxJsonDepth. Nothing for any other text.
+std::optional<Json> parseMessage(std::string_view text);
+
+// The result of an answer, moved out of it, or an Error carrying the browser's
+// own message, whether the protocol sends it as an error object or as an
+// error code with a message beside it.
+Json resultOf(Json answer);
+
+} // namespace tavro::websocket
