@@ -89,6 +89,11 @@ std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::stri
     return c;
 }
 
+int Connection::nativeHandle() {
+    auto& socket = beast::get_lowest_layer(m_ws).socket();
+    return m_open && socket.is_open() ? socket.native_handle() : -1;
+}
+
 // A message over the cap, or a peer's close, starts the closing handshake; the
 // socket is let go at once rather than after a peer that may never finish it.
 void Connection::dropWhenClosing() {

@@ -49,6 +49,9 @@ public:
 
     // False once the browser has closed the socket or a transfer failed.
     bool isOpen() const { return m_open; }
+    // The socket, for an event loop to watch for input between calls (which
+    // poll() then handles); -1 once the connection is closed.
+    int nativeHandle();
 
     // Queues a command whose answer will be awaited; returns its id. A
     // sessionId addresses one page's session where the protocol has them.
