@@ -107,6 +107,8 @@ void Connection::fail() {
     m_open = false;
     boost::system::error_code ignored;
     beast::get_lowest_layer(m_ws).socket().close(ignored);
+    if (onClosed)
+        onClosed();
 }
 
 void Connection::readNext() {

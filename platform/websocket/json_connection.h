@@ -82,6 +82,9 @@ public:
 
     // Called for every event the browser sends (a message without an id).
     std::function<void(const Json&)> onEvent;
+    // Called once as the connection closes, right after its socket is let go,
+    // so that whoever watches the socket stops before its number is reused.
+    std::function<void()> onClosed;
 
 private:
     Connection();
