@@ -8,6 +8,7 @@
 #include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
+#include "platform/qt/browser_news_watch.h"
 #include "platform/qt/qt_notify_area.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <memory>
 
 namespace {
 
@@ -64,6 +66,14 @@ int main(int argc, char* argv[]) {
     // A termination request is the close the task manager would make.
     tavro::qt::TerminationSignals terminationSignals(
         [&window](int) { window.close(tavro::CloseReason::TaskManager); });
+
+    // The browser's news runs the tick's scan at once, on the same terms as a
+    // tick: only while the timer runs.
+    std::unique_ptr<tavro::qt::BrowserNewsWatch> newsWatch;
+    if (tavro::BrowserNews* news = browser.news())
+        newsWatch = std::make_unique<tavro::qt::BrowserNewsWatch>(
+            *news, [&] { return toolkit.timer1().enabled() && !window.ended(); },
+            [&events] { events.Timer1_Timer(); });
 
     events.Form_Load();
     if (window.ended())

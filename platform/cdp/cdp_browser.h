@@ -2,6 +2,7 @@
 
 #include "platform/browser.h"
 #include "platform/cdp/browser_link.h"
+#include "platform/cdp/page_announcements.h"
 #include "platform/posix/desktop_opener.h"
 
 #include <memory>
@@ -22,11 +23,14 @@ public:
     // A window of the connected browser, or else of the user's default
     // browser; raises an Error when neither can be had.
     std::unique_ptr<NewBrowser> createBrowser() override;
+    // The browser's notices of pages opened by script.
+    PageAnnouncements* news() override { return &m_announcements; }
 
     BrowserLink& link() { return *m_link; }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
+    PageAnnouncements m_announcements{m_link};
     std::shared_ptr<DesktopOpener> m_opener;
 };
 
