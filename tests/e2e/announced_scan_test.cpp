@@ -10,6 +10,7 @@
 #include "tests/cdp/chromium_process.h"
 #include "tests/cdp/page_server.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
 #include "tests/qt/qt_test_support.h"
 
 #include <QElapsedTimer>
