@@ -104,6 +104,8 @@ struct RunningScanner {
     RunningScanner(const std::string& portFile, bool announced) : scanner(portFile) {
         if (!announced)
             scanner.browser.news()->mute();
+        // One tone per pop-up closed: the count of them.
+        scanner.form.chkBeep.setValue(tavro::CheckBox::Checked);
         scanner.tick();
         QObject::connect(&ticks, &QTimer::timeout, [this] { scanner.tick(); });
         ticks.start(static_cast<int>(TickPeriod.count()));

@@ -87,9 +87,20 @@ bool isHtmlMimeType(const std::string& mimeType) {
     return type != "text/xml" && type != "application/xml" && !endsWith(type, "+xml");
 }
 
+// A list that arrives after its walk stopped waiting serves the next walk: a
+// browser with pages whose addresses are megabytes long may take longer to
+// send it than a walk waits, and a walk that asked afresh each time would
+// never get one.
 std::vector<PageCollection::Target> PageCollection::readTargets(Connection& c) {
-    return pagesOf(c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
-                          m_link->timeouts().browser));
+    if (m_listId == 0 || !c.awaiting(m_listId))
+        m_listId = c.send("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}});
+    c.wait({m_listId}, Clock::now() + m_link->timeouts().browser);
+    std::optional<Json> answer = c.take(m_listId);
+    if (!answer)
+        throw Error(errc::AutomationError,
+                    c.isOpen() ? "The browser did not send its pages in time" : "The browser has gone");
+    m_listId = 0;
+    return pagesOf(resultOf(std::move(*answer)));
 }
 
 void PageCollection::forgetGone(Connection& c, const std::vector<Target>& targets) {
@@ -265,6 +276,7 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     Connection& c = m_link->connection();
     if (m_link->generation() != m_generation) {
         m_known.clear();
+        m_listId = 0;
         m_generation = m_link->generation();
     }
     std::vector<Target> targets = readTargets(c);

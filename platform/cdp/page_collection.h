@@ -85,6 +85,8 @@ private:
 
     std::shared_ptr<BrowserLink> m_link;
     unsigned m_generation = 0;
+    // The list of pages asked for and not yet taken.
+    long m_listId = 0;
     std::map<std::string, Known> m_known;
     // Shared with the walk handed out, which reads the records in place.
     std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
