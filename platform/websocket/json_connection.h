@@ -93,6 +93,7 @@ private:
     void queue(std::string text);
     void writeNext();
     void readNext();
+    void takeMessage();
     void dispatch(std::string_view text);
     void dropWhenClosing();
     void fail();
