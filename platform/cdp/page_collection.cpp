@@ -31,8 +31,9 @@ private:
 
 class PageWindow final : public BrowserWindow {
 public:
-    PageWindow(std::shared_ptr<BrowserLink> link, std::shared_ptr<const PageRecord> record)
-        : m_link(std::move(link)), m_record(std::move(record)) {}
+    PageWindow(std::shared_ptr<BrowserLink> link, std::shared_ptr<const PageRecord> record,
+               std::shared_ptr<ClosingPages> closing)
+        : m_link(std::move(link)), m_record(std::move(record)), m_closing(std::move(closing)) {}
 
     // Every page has a document; what kind it is may still be unknown.
     std::shared_ptr<Document> document() override { return std::make_shared<PageDocument>(m_record); }
@@ -50,29 +51,34 @@ public:
         c->post("Target.closeTarget", {{"targetId", m_record->targetId}});
         if (!c->flush(Clock::now() + m_link->timeouts().browser))
             throw Error(errc::AutomationError, "The browser did not take the close request");
+        m_closing->try_emplace(m_record->targetId, Clock::now());
     }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
     std::shared_ptr<const PageRecord> m_record;
+    std::shared_ptr<ClosingPages> m_closing;
 };
 
 // The walk reads the collection's records in place: an address may be
 // megabytes long, and is not copied for every window handed out.
 class PageWalk final : public WindowWalk {
 public:
-    PageWalk(std::shared_ptr<BrowserLink> link, std::shared_ptr<const std::vector<PageRecord>> records)
-        : m_link(std::move(link)), m_records(std::move(records)) {}
+    PageWalk(std::shared_ptr<BrowserLink> link, std::shared_ptr<const std::vector<PageRecord>> records,
+             std::shared_ptr<ClosingPages> closing)
+        : m_link(std::move(link)), m_records(std::move(records)), m_closing(std::move(closing)) {}
     std::shared_ptr<BrowserWindow> next() override {
         if (m_next >= m_records->size())
             return nullptr;
         const PageRecord* record = &(*m_records)[m_next++];
-        return std::make_shared<PageWindow>(m_link, std::shared_ptr<const PageRecord>(m_records, record));
+        return std::make_shared<PageWindow>(m_link, std::shared_ptr<const PageRecord>(m_records, record),
+                                            m_closing);
     }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
     std::shared_ptr<const std::vector<PageRecord>> m_records;
+    std::shared_ptr<ClosingPages> m_closing;
     std::size_t m_next = 0;
 };
 
@@ -114,6 +120,7 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Target>& target
         }
         c.forget(it->second.attachId);
         c.forget(it->second.frameTreeId);
+        m_closing->erase(it->first);
         it = m_known.erase(it);
     }
 }
@@ -276,6 +283,7 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     Connection& c = m_link->connection();
     if (m_link->generation() != m_generation) {
         m_known.clear();
+        m_closing->clear();
         m_listId = 0;
         m_generation = m_link->generation();
     }
@@ -283,13 +291,29 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     forgetGone(c, targets);
     learn(c, targets);
     record(std::move(targets));
-    return std::make_unique<PageWalk>(m_link, m_lastWalk);
+    return std::make_unique<PageWalk>(m_link, m_lastWalk, m_closing);
+}
+
+// A page asked to close is passed over while the browser closes it: a scan
+// that comes in that moment must not find it again and sound a second tone.
+// One the browser keeps (a page that asks before it unloads) is found again
+// once the moment is over.
+bool PageCollection::closing(const std::string& id) {
+    const auto asked = m_closing->find(id);
+    if (asked == m_closing->end())
+        return false;
+    if (Clock::now() - asked->second < ClosingGrace)
+        return true;
+    m_closing->erase(asked);
+    return false;
 }
 
 void PageCollection::record(std::vector<Target> targets) {
     auto records = std::make_shared<std::vector<PageRecord>>();
     records->reserve(targets.size());
     for (Target& target : targets) {
+        if (closing(target.id))
+            continue;
         const Known& known = m_known[target.id];
         PageRecord record;
         record.opener = target.canAccessOpener;

@@ -28,6 +28,9 @@ struct PageRecord {
     std::optional<bool> menuBar;
 };
 
+// The pages asked to close, with the moment they were asked.
+using ClosingPages = std::map<std::string, Clock::time_point>;
+
 // True for the MIME types the browser shows as an HTML document: HTML itself,
 // and the text, images and media it wraps in one; false for SVG and XML.
 bool isHtmlMimeType(const std::string& mimeType);
@@ -82,11 +85,14 @@ private:
     void finishProbe(Connection& c, Known& known, Json answer);
     // Keeps what the walk hands out, the addresses moved in.
     void record(std::vector<Target> targets);
+    bool closing(const std::string& id);
 
     std::shared_ptr<BrowserLink> m_link;
     unsigned m_generation = 0;
     // The list of pages asked for and not yet taken.
     long m_listId = 0;
+    static constexpr std::chrono::milliseconds ClosingGrace{1000};
+    std::shared_ptr<ClosingPages> m_closing = std::make_shared<ClosingPages>();
     std::map<std::string, Known> m_known;
     // Shared with the walk handed out, which reads the records in place.
     std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();

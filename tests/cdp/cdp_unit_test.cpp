@@ -804,6 +804,28 @@ TEST(SlowList, AListThatArrivesAfterItsWalkGaveUpServesTheNextWalk) {
     EXPECT_EQ(browser.requests("Target.getTargets").size(), 1U);
 }
 
+// Scans now come close together (a tick right after an announced scan): a page
+// the browser is still closing is not closed, listed or sounded twice.
+TEST(Closing, APageBeingClosedIsPassedOverByTheNextScanAndFoundAgainLater) {
+    ScriptedBrowser browser({User, popupUnnamedFor(0, false)}, false);
+    Timeouts timeouts;
+    timeouts.search = 5s;
+    CdpBrowserAutomation automation(browser.places(), timeouts);
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    automation,      fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+    form.chkBeep.setValue(CheckBox::Checked);
+    Timer1_Timer(form);
+    Timer1_Timer(form);
+    automation.link().connection().call("Browser.getVersion", Json::object(), 2s);
+    EXPECT_EQ(fake.tone.calls.size(), 1U);
+    EXPECT_EQ(browser.requests("Target.closeTarget").size(), 1U);
+    std::this_thread::sleep_for(1100ms);
+    Timer1_Timer(form);
+    EXPECT_EQ(fake.tone.calls.size(), 2U) << "a page the browser kept is closed again";
+}
+
 TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {
     struct Row {
         const char* mime;
