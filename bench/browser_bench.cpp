@@ -22,6 +22,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -111,11 +112,18 @@ struct RunningScanner {
         ticks.start(static_cast<int>(TickPeriod.count()));
     }
     // Runs the event loop until done() holds or the time is up.
+    // An event loop that sleeps between events, as the program's does.
     void runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
         QElapsedTimer clock;
         clock.start();
-        while (!done() && clock.elapsed() < limit.count())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if (done() || clock.elapsed() >= limit.count())
+                loop.quit();
+        });
+        check.start(10);
+        loop.exec();
     }
 
     Scanner scanner;

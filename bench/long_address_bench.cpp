@@ -57,12 +57,14 @@ int scanOnly(const std::string& portFile) {
     for (int i = 0; i < 5; ++i) {
         const auto start = std::chrono::steady_clock::now();
         tavro::Timer1_Timer(form);
-        times += " " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - start)
-                                          .count());
+        times += " " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count()) +
+                 " (" + std::to_string(static_cast<int>(statusMiB("VmHWM:"))) + " MiB)";
         std::this_thread::sleep_for(600ms);
     }
-    std::printf("  ticks of%s ms\n", times.c_str());
+    std::printf("  ticks of%s ms (peak resident so far)\n", times.c_str());
     std::printf("  resident before the ticks %.1f MiB, peak %.1f MiB, after them %.1f MiB; "
                 "pop-ups closed: %zu\n",
                 before, statusMiB("VmHWM:"), statusMiB("VmRSS:"), fake.tone.calls.size());

@@ -287,6 +287,9 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         m_listId = 0;
         m_generation = m_link->generation();
     }
+    // The last walk's addresses go before the new ones come: with pages of
+    // megabyte addresses, the two lists together would double the memory.
+    m_lastWalk = std::make_shared<std::vector<PageRecord>>();
     std::vector<Target> targets = readTargets(c);
     forgetGone(c, targets);
     learn(c, targets);

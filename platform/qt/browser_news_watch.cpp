@@ -7,8 +7,8 @@
 namespace tavro::qt {
 
 BrowserNewsWatch::BrowserNewsWatch(BrowserNews& news, std::function<bool()> allowed,
-                                   std::function<void()> scan, std::chrono::milliseconds minGap)
-    : m_news(news), m_allowed(std::move(allowed)), m_scan(std::move(scan)), m_minGap(minGap) {
+                                   std::function<void()> scan, std::chrono::milliseconds window)
+    : m_news(news), m_allowed(std::move(allowed)), m_scan(std::move(scan)), m_window(window) {
     m_scanTimer.setSingleShot(true);
     m_scanTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_scanTimer, &QTimer::timeout, this, [this] { runScan(); });
@@ -64,13 +64,14 @@ void BrowserNewsWatch::settle() {
     // News heard while blocking is off is dropped: Disable stops these scans too.
     if (!m_news.takeNews() || !m_allowed() || m_scanTimer.isActive())
         return;
-    const auto due = m_lastScan + m_minGap - Clock::now();
+    const auto due = m_lastScans[0] + m_window - Clock::now();
     m_scanTimer.start(
         std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(due)));
 }
 
 void BrowserNewsWatch::runScan() {
-    m_lastScan = Clock::now();
+    m_lastScans[0] = m_lastScans[1];
+    m_lastScans[1] = Clock::now();
     if (m_allowed()) {
         ++m_scans;
         m_scan();

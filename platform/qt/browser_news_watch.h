@@ -15,15 +15,15 @@ namespace tavro::qt {
 // the event loop as the timer's ticks come: never inside another handler,
 // and so also while a message box waits. News is acted on only while scans
 // are allowed (blocking is on). A burst of news gives one scan at once and at
-// most one more after it, never a queue, and announced scans start at least
-// minGap apart, so a page that opens windows without end costs a few scans a
-// second.
+// most one more right after it, never a queue; beyond that, no more than two
+// announced scans start within any stretch of `window`, so a page that opens
+// windows without end costs a few scans a second.
 class BrowserNewsWatch final : public QObject {
 public:
-    static constexpr std::chrono::milliseconds DefaultGap{200};
+    static constexpr std::chrono::milliseconds DefaultWindow{400};
 
     BrowserNewsWatch(BrowserNews& news, std::function<bool()> allowed, std::function<void()> scan,
-                     std::chrono::milliseconds minGap = DefaultGap);
+                     std::chrono::milliseconds window = DefaultWindow);
     ~BrowserNewsWatch() override;
     BrowserNewsWatch(const BrowserNewsWatch&) = delete;
     BrowserNewsWatch& operator=(const BrowserNewsWatch&) = delete;
@@ -43,12 +43,13 @@ private:
     BrowserNews& m_news;
     std::function<bool()> m_allowed;
     std::function<void()> m_scan;
-    std::chrono::milliseconds m_minGap;
+    std::chrono::milliseconds m_window;
     QSocketNotifier* m_notifier = nullptr;
     int m_handle = -1;
     bool m_settlePosted = false;
     QTimer m_scanTimer;
-    Clock::time_point m_lastScan{};
+    // The starts of the last two announced scans, the earlier first.
+    Clock::time_point m_lastScans[2]{};
     int m_scans = 0;
 };
 

@@ -105,7 +105,7 @@ TEST_F(NewsWatch, EndlessNewsGivesAFewScansASecond) {
         qttest::processUntil([] { return false; }, 5);
     }
     EXPECT_GE(scans, 3);
-    EXPECT_LE(scans, 1000 / qt::BrowserNewsWatch::DefaultGap.count() + 1);
+    EXPECT_LE(scans, 2 * (1000 / qt::BrowserNewsWatch::DefaultWindow.count() + 1));
 }
 
 } // namespace
