@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -43,6 +44,8 @@ double statusMiB(const char* field) {
 
 // The child: the program's scan alone, five ticks 600 ms apart.
 int scanOnly(const std::string& portFile) {
+    // As the program does at its start.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     tavro::cdp::Timeouts timeouts;
     timeouts.search = 10s;
     tavro::cdp::CdpBrowserAutomation browser(tavro::cdp::BrowserPlaces{{portFile}, {}}, timeouts);

@@ -17,9 +17,12 @@
 
 #include <QApplication>
 #include <QString>
+#include <malloc.h>
 #include <memory>
 
 namespace {
+
+constexpr int LargeBlockBytes = 1024 * 1024;
 
 // Shows the logic's control models in the window and takes the user's changes back.
 void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
@@ -35,6 +38,11 @@ void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A browser's answer can be tens of megabytes (pages with addresses near
+    // its 2 MB limit). Blocks of a megabyte and more are mapped on their own,
+    // so they go back to the system when freed instead of staying in the heap
+    // for the rest of the run.
+    mallopt(M_MMAP_THRESHOLD, LargeBlockBytes);
     QApplication app(argc, argv);
     // The application name stays the executable's: the single-instance lock
     // records it and takes a lock whose process runs under another name for stale.
