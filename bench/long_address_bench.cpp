@@ -106,8 +106,10 @@ int main(int argc, char** argv) {
                     LongestAddress);
         for (int i = 0; i < 3; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            driver.connection().call("Target.getTargets", tavro::websocket::Json::object(), 30s);
-            std::printf("  the list of pages arrives in %lld ms\n",
+            const auto list =
+                driver.connection().call("Target.getTargets", tavro::websocket::Json::object(), 30s);
+            std::printf("  the list of pages (%.1f MiB) arrives in %lld ms\n",
+                        static_cast<double>(list.dump().size()) / 1048576.0,
                         static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                    std::chrono::steady_clock::now() - start)
                                                    .count()));
