@@ -60,24 +60,23 @@ private:
     std::shared_ptr<ClosingPages> m_closing;
 };
 
-// The walk reads the collection's records in place: an address may be
-// megabytes long, and is not copied for every window handed out.
+// The walk shares the collection's records: an address may be megabytes
+// long, and is not copied for every window handed out. Each record is held on
+// its own, so the window the scan keeps after its tick keeps only its own.
 class PageWalk final : public WindowWalk {
 public:
-    PageWalk(std::shared_ptr<BrowserLink> link, std::shared_ptr<const std::vector<PageRecord>> records,
+    PageWalk(std::shared_ptr<BrowserLink> link, std::vector<std::shared_ptr<const PageRecord>> records,
              std::shared_ptr<ClosingPages> closing)
         : m_link(std::move(link)), m_records(std::move(records)), m_closing(std::move(closing)) {}
     std::shared_ptr<BrowserWindow> next() override {
-        if (m_next >= m_records->size())
+        if (m_next >= m_records.size())
             return nullptr;
-        const PageRecord* record = &(*m_records)[m_next++];
-        return std::make_shared<PageWindow>(m_link, std::shared_ptr<const PageRecord>(m_records, record),
-                                            m_closing);
+        return std::make_shared<PageWindow>(m_link, m_records[m_next++], m_closing);
     }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
-    std::shared_ptr<const std::vector<PageRecord>> m_records;
+    std::vector<std::shared_ptr<const PageRecord>> m_records;
     std::shared_ptr<ClosingPages> m_closing;
     std::size_t m_next = 0;
 };
@@ -289,7 +288,7 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     }
     // The last walk's addresses go before the new ones come: with pages of
     // megabyte addresses, the two lists together would double the memory.
-    m_lastWalk = std::make_shared<std::vector<PageRecord>>();
+    m_lastWalk.clear();
     std::vector<Target> targets = readTargets(c);
     forgetGone(c, targets);
     learn(c, targets);
@@ -311,9 +310,15 @@ bool PageCollection::closing(const std::string& id) {
     return false;
 }
 
+std::vector<PageRecord> PageCollection::lastWalk() const {
+    std::vector<PageRecord> records;
+    for (const auto& record : m_lastWalk)
+        records.push_back(*record);
+    return records;
+}
+
 void PageCollection::record(std::vector<Target> targets) {
-    auto records = std::make_shared<std::vector<PageRecord>>();
-    records->reserve(targets.size());
+    m_lastWalk.reserve(targets.size());
     for (Target& target : targets) {
         if (closing(target.id))
             continue;
@@ -326,9 +331,8 @@ void PageCollection::record(std::vector<Target> targets) {
             record.menuBar = !*known.popup;
         record.targetId = std::move(target.id);
         record.url = std::move(target.url);
-        records->push_back(std::move(record));
+        m_lastWalk.push_back(std::make_shared<const PageRecord>(std::move(record)));
     }
-    m_lastWalk = std::move(records);
 }
 
 } // namespace tavro::cdp

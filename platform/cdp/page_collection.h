@@ -46,7 +46,7 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    const std::vector<PageRecord>& lastWalk() const { return *m_lastWalk; }
+    std::vector<PageRecord> lastWalk() const;
 
 private:
     using Target = TargetInfo;
@@ -95,7 +95,7 @@ private:
     std::shared_ptr<ClosingPages> m_closing = std::make_shared<ClosingPages>();
     std::map<std::string, Known> m_known;
     // Shared with the walk handed out, which reads the records in place.
-    std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
+    std::vector<std::shared_ptr<const PageRecord>> m_lastWalk;
 };
 
 } // namespace tavro::cdp
