@@ -2,22 +2,30 @@
 //   1. the time of one tick on the calling thread with 10, 50 and 200 open tabs
 //      and no pop-up;
 //   2. the lifetime of pop-ups, from the browser creating them to their end,
-//      with the timer's real 600 ms period;
-//   3. the CPU time of this program and of the browser over a stretch of ticks
-//      with 50 idle tabs, beside the browser's own CPU time without ticks;
-//   4. the tick times and pop-up lifetimes of the same scan in Firefox.
+//      with the timer's real 600 ms period alone, with the scans the browser's
+//      notices start as well, and with a minimal reference closer that closes
+//      each page opened by script as soon as its address is known;
+//   3. the scans a page that opens 1000 windows at once brings about;
+//   4. the CPU time of this program and of the browser over a stretch of ticks
+//      and notices with 50 idle tabs, beside the browser's own CPU time alone.
+//   5. the tick times and pop-up lifetimes of the same scan in Firefox.
 //
-// usage: browser_bench [--seconds N] [--popups N]   (defaults: 60 s, 60 pop-ups)
+// usage: browser_bench [--seconds N] [--popups N] [--cpu-only]   (defaults: 60 s, 60 pop-ups)
 
 #include "bench/firefox_figures.h"
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
 #include "platform/cdp/cdp_browser.h"
+#include "platform/qt/browser_news_watch.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
 #include "tests/support/page_server.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,6 +34,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -76,6 +85,44 @@ struct Scanner {
     tavro::fakes::FakePlatform fake;
     tavro::Platform platform;
     tavro::Quellit form;
+};
+
+// The scan as the program schedules it: a tick every 600 ms on the event loop
+// and, unless told otherwise, the scans the browser's notices start.
+struct RunningScanner {
+    RunningScanner(const std::string& portFile, bool announced) : scanner(portFile) {
+        if (!announced)
+            scanner.browser.news()->mute();
+        // One tone per pop-up closed: the count of them.
+        scanner.form.chkBeep.setValue(tavro::CheckBox::Checked);
+        scanner.tick();
+        QObject::connect(&ticks, &QTimer::timeout, [this] { scanner.tick(); });
+        ticks.start(static_cast<int>(TickPeriod.count()));
+    }
+    // Runs the event loop until done() holds or the time is up.
+    // An event loop that sleeps between events, as the program's does.
+    void runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        QElapsedTimer clock;
+        clock.start();
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if (done() || clock.elapsed() >= limit.count())
+                loop.quit();
+        });
+        check.start(100);
+        loop.exec();
+    }
+
+    Scanner scanner;
+    QTimer ticks;
+    // Told of every scan the notices start.
+    std::function<void()> announcedScan = [] {};
+    tavro::qt::BrowserNewsWatch watch{*scanner.browser.news(), [] { return true; },
+                                      [this] {
+                                          announcedScan();
+                                          scanner.tick();
+                                      }};
 };
 
 void openTabs(BrowserDriver& driver, PageServer& server, std::size_t total) {
@@ -165,24 +212,99 @@ private:
     std::thread m_thread;
 };
 
-void popupLifetimes(BrowserDriver& driver, PageServer& server, const std::string& portFile, int popups) {
+// Closes every page opened by script as soon as the browser names its address,
+// on a connection and thread of its own: the floor for any program outside the
+// browser.
+class ReferenceCloser {
+public:
+    explicit ReferenceCloser(const std::string& portFile) : m_driver(portFile) {
+        auto& c = m_driver.connection();
+        c.onEvent = [&c](const tavro::websocket::Json& event) {
+            const std::string method = event.value("method", "");
+            if (method != "Target.targetCreated" && method != "Target.targetInfoChanged")
+                return;
+            const auto& info = event["params"]["targetInfo"];
+            const std::string url = info.value("url", "");
+            if (info.value("type", "") == "page" && info.contains("openerId") &&
+                url.find("://") != std::string::npos)
+                c.post("Target.closeTarget", {{"targetId", info.value("targetId", "")}});
+        };
+        c.call("Target.setDiscoverTargets", {{"discover", true}}, 5s);
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                m_driver.connection().poll();
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+    }
+    ~ReferenceCloser() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    BrowserDriver m_driver;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+enum class Closer { Ticks, Announced, Reference };
+
+Summary popupLifetimes(BrowserDriver& driver, PageServer& server, const std::string& portFile, int popups,
+                       Closer closer) {
     driver.reset(server.url("home.localhost", "/tab.html"));
     PopupWatch watch(portFile);
-    Scanner scanner(portFile);
+    std::unique_ptr<RunningScanner> scanner;
+    std::unique_ptr<ReferenceCloser> reference;
+    if (closer == Closer::Reference)
+        reference = std::make_unique<ReferenceCloser>(portFile);
+    else
+        scanner = std::make_unique<RunningScanner>(portFile, closer == Closer::Announced);
     // Pop-ups at odd moments against the timer's period, as pages open them.
     driver.open(server.url("site.localhost", "/opener.html?n=" + std::to_string(popups)));
-    auto next = Clock::now();
-    const auto giveUp = Clock::now() + std::chrono::milliseconds(popups * 400 + 10000);
-    while (watch.lifetimes().size() < static_cast<std::size_t>(popups) && Clock::now() < giveUp) {
-        scanner.tick();
-        next += TickPeriod;
-        std::this_thread::sleep_until(next);
-    }
+    const auto done = [&] { return watch.lifetimes().size() >= static_cast<std::size_t>(popups); };
+    const auto limit = std::chrono::milliseconds(popups * 400 + 10000);
+    if (scanner)
+        scanner->runUntil(done, limit);
+    else
+        for (const auto end = Clock::now() + limit; !done() && Clock::now() < end;)
+            std::this_thread::sleep_for(10ms);
     const std::vector<double> lifetimes = watch.lifetimes();
     const Summary s = summarise(lifetimes);
-    std::printf("Pop-up lifetime from its creation to its end, with a tick every 600 ms:\n");
-    std::printf("  %zu pop-ups closed of %zu opened: median %.0f ms, 95th percentile %.0f ms, max %.0f ms\n",
-                lifetimes.size(), watch.born(), s.median, s.p95, s.max);
+    const char* names[] = {"ticks only", "ticks and notices", "reference closer"};
+    std::printf(
+        "  %-18s %3zu closed of %3zu opened: median %4.0f ms, 95th percentile %4.0f ms, max %4.0f ms\n",
+        names[static_cast<int>(closer)], lifetimes.size(), watch.born(), s.median, s.p95, s.max);
+    return s;
+}
+
+void compareLifetimes(BrowserDriver& driver, PageServer& server, const std::string& portFile, int popups) {
+    std::printf("Pop-up lifetime from its creation to its end:\n");
+    popupLifetimes(driver, server, portFile, popups, Closer::Ticks);
+    const Summary ours = popupLifetimes(driver, server, portFile, popups, Closer::Announced);
+    const Summary floor = popupLifetimes(driver, server, portFile, popups, Closer::Reference);
+    std::printf("  ticks and notices against the reference: median %.2fx, max %.2fx\n",
+                ours.median / floor.median, ours.max / floor.max);
+}
+
+// A page that opens a thousand windows at once: the scans per second that
+// follow, the timer's ticks among them.
+void flood(BrowserDriver& driver, PageServer& server, const std::string& portFile) {
+    driver.reset(server.url("home.localhost", "/tab.html"));
+    RunningScanner scanner(portFile, true);
+    std::vector<Clock::time_point> scans;
+    const auto start = Clock::now();
+    scanner.announcedScan = [&] { scans.push_back(Clock::now()); };
+    driver.open(server.url("site.localhost", "/flood.html"));
+    scanner.runUntil([] { return false; }, 10s);
+    std::vector<int> perSecond(11, 0);
+    for (const auto& at : scans)
+        ++perSecond[std::min<std::size_t>(10, static_cast<std::size_t>((at - start) / 1s))];
+    std::printf(
+        "A page opening 1000 windows at once: %zu scans for notices in 10 s, at most %d in one second "
+        "(ticks come besides, %.1f a second); %zu pop-ups closed\n",
+        scans.size(), *std::max_element(perSecond.begin(), perSecond.end()),
+        1000.0 / static_cast<double>(TickPeriod.count()), scanner.scanner.fake.tone.calls.size());
 }
 
 // utime + stime of every process in the browser's process group, in seconds.
@@ -232,20 +354,14 @@ void cpuUse(BrowserDriver& driver, PageServer& server, ChromiumProcess& chromium
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double idleBrowser = browserCpuSeconds(group) - idleBrowserStart;
 
-    Scanner scanner(chromium.portFile());
-    scanner.tick();
+    RunningScanner scanner(chromium.portFile(), true);
     const double browserStart = browserCpuSeconds(group);
     const double ownStart = ownCpuSeconds();
-    auto next = Clock::now();
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
-        scanner.tick();
-        next += TickPeriod;
-        std::this_thread::sleep_until(next);
-    }
+    scanner.runUntil([] { return false; }, std::chrono::seconds(seconds));
     const double own = ownCpuSeconds() - ownStart;
     const double browser = browserCpuSeconds(group) - browserStart;
-    std::printf("CPU time over %d s with 50 idle tabs and a tick every 600 ms:\n", seconds);
+    std::printf("CPU time over %d s with 50 idle tabs, a tick every 600 ms and the browser's notices:\n",
+                seconds);
     std::printf("  the scan: %.2f s (%.2f %% of one core)\n", own, 100.0 * own / seconds);
     std::printf("  the browser: %.2f s (%.2f %%), against %.2f s (%.2f %%) with no scan\n", browser,
                 100.0 * browser / seconds, idleBrowser, 100.0 * idleBrowser / seconds);
@@ -264,11 +380,17 @@ function next() {
 next();
 </script>)";
 
+constexpr const char* FloodPage = R"(<!doctype html><title>flood</title><body><script>
+const ads = 'http://ads.localhost:' + location.port + '/ad.html';
+for (let i = 0; i < 1000; ++i) window.open(ads + '?' + i, 'f' + i, 'width=100,height=100');
+</script>)";
+
 } // namespace
 
 int main(int argc, char** argv) {
     int seconds = 60;
     int popups = 60;
+    const bool cpuOnly = argc > 1 && std::strcmp(argv[argc - 1], "--cpu-only") == 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--seconds") == 0)
             seconds = std::max(1, std::atoi(argv[i + 1]));
@@ -276,7 +398,10 @@ int main(int argc, char** argv) {
             popups = std::max(1, std::atoi(argv[i + 1]));
     }
 
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
     PageServer server;
+    server.page("/flood.html", FloodPage);
     server.page("/tab.html", "<!doctype html><title>tab</title><p>an idle tab</p>");
     server.page("/ad.html", "<!doctype html><title>ad</title>buy now");
     server.page("/opener.html", OpenerPage);
@@ -285,8 +410,11 @@ int main(int argc, char** argv) {
     BrowserDriver driver(chromium.portFile());
     driver.reset(server.url("home.localhost", "/tab.html"));
 
-    tickTimes(driver, server, chromium.portFile());
-    popupLifetimes(driver, server, chromium.portFile(), popups);
+    if (!cpuOnly) {
+        tickTimes(driver, server, chromium.portFile());
+        compareLifetimes(driver, server, chromium.portFile(), popups);
+        flood(driver, server, chromium.portFile());
+    }
     cpuUse(driver, server, chromium, seconds);
     tavro::bench::firefoxFigures(server, popups);
     return 0;

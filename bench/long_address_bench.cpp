@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -43,6 +44,8 @@ double statusMiB(const char* field) {
 
 // The child: the program's scan alone, five ticks 600 ms apart.
 int scanOnly(const std::string& portFile) {
+    // As the program does at its start.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     tavro::cdp::Timeouts timeouts;
     timeouts.search = 10s;
     tavro::cdp::CdpBrowserAutomation browser(tavro::cdp::BrowserPlaces{{portFile}, {}}, timeouts);
@@ -50,11 +53,21 @@ int scanOnly(const std::string& portFile) {
     tavro::Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                              fake.notifyArea, fake.helpViewer, fake.http, fake.files};
     tavro::Quellit form(platform);
+    // One tone per pop-up closed: the count of them.
+    form.chkBeep.setValue(tavro::CheckBox::Checked);
     const double before = statusMiB("VmRSS:");
+    std::string times;
     for (int i = 0; i < 5; ++i) {
+        const auto start = std::chrono::steady_clock::now();
         tavro::Timer1_Timer(form);
+        times += " " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count()) +
+                 " (" + std::to_string(static_cast<int>(statusMiB("VmHWM:"))) + " MiB)";
         std::this_thread::sleep_for(600ms);
     }
+    std::printf("  ticks of%s ms (peak resident so far)\n", times.c_str());
     std::printf("  resident before the ticks %.1f MiB, peak %.1f MiB, after them %.1f MiB; "
                 "pop-ups closed: %zu\n",
                 before, statusMiB("VmHWM:"), statusMiB("VmRSS:"), fake.tone.calls.size());
@@ -91,6 +104,16 @@ int main(int argc, char** argv) {
             longOnes += page.url.size() >= LongestAddress - 16 ? 1 : 0;
         std::printf("The scan with %zu pages whose addresses are %zu bytes long, and one pop-up:\n", longOnes,
                     LongestAddress);
+        for (int i = 0; i < 3; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            const auto list =
+                driver.connection().call("Target.getTargets", tavro::websocket::Json::object(), 30s);
+            std::printf("  the list of pages (%.1f MiB) arrives in %lld ms\n",
+                        static_cast<double>(list.dump().size()) / 1048576.0,
+                        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   std::chrono::steady_clock::now() - start)
+                                                   .count()));
+        }
     }
     std::fflush(stdout);
     const pid_t child = ::fork();

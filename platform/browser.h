@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,9 +57,31 @@ public:
     virtual void setVisible(bool visible) = 0;
 };
 
+// What the connected browser announces between ticks: a page opened by
+// script, or such a page getting or changing its address. The toolkit watches
+// for it and turns it into a scan on the user-interface thread; a browser
+// that announces nothing leaves the ticks to do the work.
+class BrowserNews {
+public:
+    virtual ~BrowserNews() = default;
+    // Called on the user-interface thread when news has been heard or the
+    // handle to watch has changed, possibly in the middle of a scan: the
+    // listener acts later, through the event loop.
+    virtual void setListener(std::function<void()> listener) = 0;
+    // The handle to watch for input between ticks, or -1 while there is none.
+    virtual int watchHandle() = 0;
+    // Reads what has arrived on the handle, without waiting.
+    virtual void readArrived() = 0;
+    // True once for everything heard since it was last asked.
+    virtual bool takeNews() = 0;
+};
+
 class BrowserAutomation {
 public:
     virtual ~BrowserAutomation() = default;
+    // The connected browser's announcements, or nullptr for a browser that
+    // makes none.
+    virtual BrowserNews* news() { return nullptr; }
     // The collection; raises an Error when no browser can be reached.
     virtual std::shared_ptr<ShellWindows> createShellWindows() = 0;
     // A new, hidden browser window; raises an Error when none can be created.

@@ -11,6 +11,7 @@
 #include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
+#include "platform/qt/browser_news_watch.h"
 #include "platform/qt/qt_notify_area.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
@@ -20,8 +21,12 @@
 #include <QApplication>
 #include <QString>
 #include <csignal>
+#include <malloc.h>
+#include <memory>
 
 namespace {
+
+constexpr int LargeBlockBytes = 1024 * 1024;
 
 // Shows the logic's control models in the window and takes the user's changes back.
 void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
@@ -44,6 +49,11 @@ int main(int argc, char* argv[]) {
     // A browser or help viewer that goes away while we write to it is a failed
     // write to handle, not a reason to end without saving the user's list.
     std::signal(SIGPIPE, SIG_IGN);
+    // A browser's answer can be tens of megabytes (pages with addresses near
+    // its 2 MB limit). Blocks of a megabyte and more are mapped on their own,
+    // so they go back to the system when freed instead of staying in the heap
+    // for the rest of the run.
+    mallopt(M_MMAP_THRESHOLD, LargeBlockBytes);
     QApplication app(argc, argv);
     // The application name stays the executable's: the single-instance lock
     // records it and takes a lock whose process runs under another name for stale.
@@ -79,6 +89,14 @@ int main(int argc, char* argv[]) {
     // A termination request is the close the task manager would make.
     tavro::qt::TerminationSignals terminationSignals(
         [&window](int) { window.close(tavro::CloseReason::TaskManager); });
+
+    // The browser's news runs the tick's scan at once, on the same terms as a
+    // tick: only while the timer runs.
+    std::unique_ptr<tavro::qt::BrowserNewsWatch> newsWatch;
+    if (tavro::BrowserNews* news = browser.news())
+        newsWatch = std::make_unique<tavro::qt::BrowserNewsWatch>(
+            *news, [&] { return toolkit.timer1().enabled() && !window.ended(); },
+            [&events] { events.Timer1_Timer(); });
 
     events.Form_Load();
     if (window.ended())

@@ -65,6 +65,7 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Context>& conte
             continue;
         }
         c.forget(it->second.probeId);
+        m_closing->forget(it->first);
         it = m_known.erase(it);
     }
 }
@@ -165,6 +166,7 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     Connection& c = m_link->connection();
     if (m_link->generation() != m_generation) {
         m_known.clear();
+        m_closing->clear();
         m_generation = m_link->generation();
     }
     const std::vector<Context> contexts = readContexts(c);
@@ -177,12 +179,20 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         collectAnswers(c);
     }
 
-    auto records = std::make_shared<std::vector<PageRecord>>();
-    records->reserve(contexts.size());
-    for (const Context& context : contexts)
-        records->push_back(recordOf(context));
-    m_lastWalk = std::move(records);
-    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link));
+    m_lastWalk.clear();
+    m_lastWalk.reserve(contexts.size());
+    for (const Context& context : contexts) {
+        if (!m_closing->closing(context.id))
+            m_lastWalk.push_back(std::make_shared<const PageRecord>(recordOf(context)));
+    }
+    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link), m_closing);
+}
+
+std::vector<PageRecord> PageCollection::lastWalk() const {
+    std::vector<PageRecord> records;
+    for (const auto& record : m_lastWalk)
+        records.push_back(*record);
+    return records;
 }
 
 } // namespace tavro::bidi

@@ -25,7 +25,7 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    const std::vector<PageRecord>& lastWalk() const { return *m_lastWalk; }
+    std::vector<PageRecord> lastWalk() const;
 
 private:
     struct Context {
@@ -62,7 +62,8 @@ private:
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
     // Shared with the walk handed out, which reads the records in place.
-    std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
+    std::shared_ptr<browsers::ClosingPages> m_closing = std::make_shared<browsers::ClosingPages>();
+    browsers::PageRecords m_lastWalk;
 };
 
 } // namespace tavro::bidi

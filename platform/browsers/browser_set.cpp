@@ -107,4 +107,12 @@ std::unique_ptr<NewBrowser> BrowserSet::createBrowser() {
     return std::make_unique<DesktopNewBrowser>(m_opener);
 }
 
+BrowserNews* BrowserSet::news() {
+    for (BrowserAutomation* member : m_members) {
+        if (BrowserNews* news = member->news())
+            return news;
+    }
+    return nullptr;
+}
+
 } // namespace tavro::browsers

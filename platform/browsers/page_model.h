@@ -2,6 +2,7 @@
 
 #include "platform/browser.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -38,11 +39,32 @@ public:
     virtual void close(const PageRecord& page) = 0;
 };
 
-// A walk over the records of one tick, in the order given. It reads them in
-// place: an address may be megabytes long, and is not copied for every
-// window handed out.
-std::unique_ptr<WindowWalk> walkOver(std::shared_ptr<const std::vector<PageRecord>> records,
-                                     std::shared_ptr<PageCloser> closer);
+// The records of one walk. Each is held on its own: an address may be
+// megabytes long, it is not copied for every window handed out, and the window
+// the scan keeps after its tick keeps only its own record alive.
+using PageRecords = std::vector<std::shared_ptr<const PageRecord>>;
+
+// The pages asked to close, passed over for a moment while the browser closes
+// them: a scan that comes in that moment (one the browser's news brought
+// about, right after a tick) must not find such a page again and sound a
+// second tone. One the browser keeps (a page that asks before it unloads) is
+// found again once the moment is over.
+class ClosingPages final {
+public:
+    void asked(const std::string& id);
+    bool closing(const std::string& id);
+    void forget(const std::string& id) { m_asked.erase(id); }
+    void clear() { m_asked.clear(); }
+
+private:
+    static constexpr std::chrono::milliseconds Grace{1000};
+    std::map<std::string, std::chrono::steady_clock::time_point> m_asked;
+};
+
+// A walk over the records of one tick, in the order given; a page it closes
+// is told to closing.
+std::unique_ptr<WindowWalk> walkOver(PageRecords records, std::shared_ptr<PageCloser> closer,
+                                     std::shared_ptr<ClosingPages> closing);
 
 // True for the MIME types a browser shows as an HTML document: HTML itself,
 // and the text, images and media it wraps in one; false for SVG and XML.

@@ -7,6 +7,7 @@
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace tavro::cdp {
@@ -33,6 +34,8 @@ public:
             if (!m_connection)
                 throw Error(errc::AutomationError, "No browser with a debugging port has been found");
             ++m_generation;
+            if (onConnected)
+                onConnected(*m_connection);
         }
         return *m_connection;
     }
@@ -44,6 +47,9 @@ public:
     // earlier browser can be dropped.
     unsigned generation() const { return m_generation; }
     const Timeouts& timeouts() const { return m_timeouts; }
+
+    // Called with every new connection, before anything is asked on it.
+    std::function<void(Connection&)> onConnected;
 
 private:
     BrowserSearch m_search;

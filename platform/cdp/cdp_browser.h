@@ -2,6 +2,7 @@
 
 #include "platform/browser.h"
 #include "platform/cdp/browser_link.h"
+#include "platform/cdp/page_announcements.h"
 
 #include <memory>
 
@@ -19,11 +20,14 @@ public:
     // A window of the connected browser; raises an Error when no browser
     // answers.
     std::unique_ptr<NewBrowser> createBrowser() override;
+    // The browser's notices of pages opened by script.
+    PageAnnouncements* news() override { return &m_announcements; }
 
     BrowserLink& link() { return *m_link; }
 
 private:
     std::shared_ptr<BrowserLink> m_link;
+    PageAnnouncements m_announcements{m_link};
 };
 
 } // namespace tavro::cdp

@@ -28,9 +28,20 @@ private:
 
 } // namespace
 
+// A list that arrives after its walk stopped waiting serves the next walk: a
+// browser with pages whose addresses are megabytes long may take longer to
+// send it than a walk waits, and a walk that asked afresh each time would
+// never get one.
 std::vector<PageCollection::Target> PageCollection::readTargets(Connection& c) {
-    return pagesOf(c.call("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}},
-                          m_link->timeouts().browser));
+    if (m_listId == 0 || !c.awaiting(m_listId))
+        m_listId = c.send("Target.getTargets", {{"filter", Json::array({{{"type", "page"}}})}});
+    c.wait({m_listId}, Clock::now() + m_link->timeouts().browser);
+    std::optional<Json> answer = c.take(m_listId);
+    if (!answer)
+        throw Error(errc::AutomationError,
+                    c.isOpen() ? "The browser did not send its pages in time" : "The browser has gone");
+    m_listId = 0;
+    return pagesOf(resultOf(std::move(*answer)));
 }
 
 void PageCollection::forgetGone(Connection& c, const std::vector<Target>& targets) {
@@ -44,6 +55,7 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Target>& target
         }
         c.forget(it->second.attachId);
         c.forget(it->second.frameTreeId);
+        m_closing->forget(it->first);
         it = m_known.erase(it);
     }
 }
@@ -199,19 +211,32 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     Connection& c = m_link->connection();
     if (m_link->generation() != m_generation) {
         m_known.clear();
+        m_closing->clear();
+        m_listId = 0;
         m_generation = m_link->generation();
     }
+    // The last walk's addresses go before the new ones come: with pages of
+    // megabyte addresses, the two lists together would double the memory.
+    m_lastWalk.clear();
     std::vector<Target> targets = readTargets(c);
     forgetGone(c, targets);
     learn(c, targets);
     record(std::move(targets));
-    return browsers::walkOver(m_lastWalk, std::make_shared<TargetCloser>(m_link));
+    return browsers::walkOver(m_lastWalk, std::make_shared<TargetCloser>(m_link), m_closing);
+}
+
+std::vector<PageRecord> PageCollection::lastWalk() const {
+    std::vector<PageRecord> records;
+    for (const auto& record : m_lastWalk)
+        records.push_back(*record);
+    return records;
 }
 
 void PageCollection::record(std::vector<Target> targets) {
-    auto records = std::make_shared<std::vector<PageRecord>>();
-    records->reserve(targets.size());
+    m_lastWalk.reserve(targets.size());
     for (Target& target : targets) {
+        if (m_closing->closing(target.id))
+            continue;
         const Known& known = m_known[target.id];
         PageRecord record;
         record.opener = target.canAccessOpener;
@@ -221,9 +246,8 @@ void PageCollection::record(std::vector<Target> targets) {
             record.menuBar = !*known.popup;
         record.id = std::move(target.id);
         record.url = std::move(target.url);
-        records->push_back(std::move(record));
+        m_lastWalk.push_back(std::make_shared<const PageRecord>(std::move(record)));
     }
-    m_lastWalk = std::move(records);
 }
 
 } // namespace tavro::cdp

@@ -15,6 +15,7 @@ namespace tavro::cdp {
 
 using browsers::isHtmlMimeType;
 using browsers::PageRecord;
+using browsers::PageRecords;
 
 // The browser's pages, in the browser's own order, as the popup scan's
 // collection of open windows.
@@ -27,7 +28,7 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    const std::vector<PageRecord>& lastWalk() const { return *m_lastWalk; }
+    std::vector<PageRecord> lastWalk() const;
 
 private:
     using Target = TargetInfo;
@@ -69,9 +70,12 @@ private:
 
     std::shared_ptr<BrowserLink> m_link;
     unsigned m_generation = 0;
+    // The list of pages asked for and not yet taken.
+    long m_listId = 0;
+    std::shared_ptr<browsers::ClosingPages> m_closing = std::make_shared<browsers::ClosingPages>();
     std::map<std::string, Known> m_known;
     // Shared with the walk handed out, which reads the records in place.
-    std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
+    PageRecords m_lastWalk;
 };
 
 } // namespace tavro::cdp

@@ -89,6 +89,11 @@ std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::stri
     return c;
 }
 
+int Connection::nativeHandle() {
+    auto& socket = beast::get_lowest_layer(m_ws).socket();
+    return m_open && socket.is_open() ? socket.native_handle() : -1;
+}
+
 // A message over the cap, or a peer's close, starts the closing handshake; the
 // socket is let go at once rather than after a peer that may never finish it.
 void Connection::dropWhenClosing() {
@@ -102,24 +107,35 @@ void Connection::fail() {
     m_open = false;
     boost::system::error_code ignored;
     beast::get_lowest_layer(m_ws).socket().close(ignored);
+    if (onClosed)
+        onClosed();
 }
 
+// A message is read a frame's worth at a time: once a frame's header is in,
+// the buffer takes the rest of it in one piece, rather than doubling and
+// copying its way up to a large answer.
 void Connection::readNext() {
-    m_ws.async_read(m_readBuffer, [this](const boost::system::error_code& ec, std::size_t) {
+    const std::size_t room = m_ws.read_size_hint(m_readBuffer);
+    m_ws.async_read_some(m_readBuffer, room, [this](const boost::system::error_code& ec, std::size_t) {
         if (ec) {
             m_readBuffer = beast::flat_buffer();
             fail();
             return;
         }
-        const auto data = m_readBuffer.data();
-        dispatch(std::string_view(static_cast<const char*>(data.data()), data.size()));
-        m_readBuffer.consume(m_readBuffer.size());
-        // One large answer must not keep its memory for the rest of the run.
-        if (m_readBuffer.capacity() > KeptBufferBytes)
-            m_readBuffer = beast::flat_buffer();
+        if (m_ws.is_message_done())
+            takeMessage();
         if (m_open)
             readNext();
     });
+}
+
+void Connection::takeMessage() {
+    const auto data = m_readBuffer.data();
+    dispatch(std::string_view(static_cast<const char*>(data.data()), data.size()));
+    m_readBuffer.consume(m_readBuffer.size());
+    // One large answer must not keep its memory for the rest of the run.
+    if (m_readBuffer.capacity() > KeptBufferBytes)
+        m_readBuffer = beast::flat_buffer();
 }
 
 void Connection::dispatch(std::string_view text) {

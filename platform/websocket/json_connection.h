@@ -49,6 +49,9 @@ public:
 
     // False once the browser has closed the socket or a transfer failed.
     bool isOpen() const { return m_open; }
+    // The socket, for an event loop to watch for input between calls (which
+    // poll() then handles); -1 once the connection is closed.
+    int nativeHandle();
 
     // Queues a command whose answer will be awaited; returns its id. A
     // sessionId addresses one page's session where the protocol has them.
@@ -79,6 +82,9 @@ public:
 
     // Called for every event the browser sends (a message without an id).
     std::function<void(const Json&)> onEvent;
+    // Called once as the connection closes, right after its socket is let go,
+    // so that whoever watches the socket stops before its number is reused.
+    std::function<void()> onClosed;
 
 private:
     Connection();
@@ -87,6 +93,7 @@ private:
     void queue(std::string text);
     void writeNext();
     void readNext();
+    void takeMessage();
     void dispatch(std::string_view text);
     void dropWhenClosing();
     void fail();

@@ -501,8 +501,10 @@ std::vector<ScriptedPage> threePages() {
 // gone from the next list of pages, unless the browser is slow to close.
 class ScriptedBrowser {
 public:
-    explicit ScriptedBrowser(std::vector<ScriptedPage> pages = threePages(), bool closes = true)
-        : m_pages(std::move(pages)), m_closes(closes),
+    // listDelay: how long the browser takes to send its list of pages.
+    explicit ScriptedBrowser(std::vector<ScriptedPage> pages = threePages(), bool closes = true,
+                             std::chrono::milliseconds listDelay = {})
+        : m_pages(std::move(pages)), m_closes(closes), m_listDelay(listDelay),
           m_endpoint([this](const Json& request,
                             const ScriptedEndpoint::Reply& reply) { return answer(request, reply); },
                      R"({"webSocketDebuggerUrl":"ws://127.0.0.1/devtools/browser/test"})") {}
@@ -535,6 +537,7 @@ private:
         }
         const Json& params = request["params"];
         if (method == "Target.getTargets") {
+            std::this_thread::sleep_for(m_listDelay);
             // What was held back arrives long after the walk that asked gave up.
             for (const Json& held : m_late) {
                 if (const ScriptedPage* page = find(held["params"]["targetId"]))
@@ -585,6 +588,7 @@ private:
     // Touched by the endpoint's thread alone.
     std::vector<ScriptedPage> m_pages;
     bool m_closes;
+    std::chrono::milliseconds m_listDelay;
     std::vector<Json> m_late;
     int m_walks = 0;
 
@@ -779,6 +783,47 @@ TEST(LongAddress, APageAtTheBrowsersAddressLimitDoesNotStopTheScanOfTheOthers) {
     ASSERT_EQ(closed.size(), 1U);
     EXPECT_EQ(closed.front()["params"]["targetId"], "POPUP");
     EXPECT_EQ(fakes::entries(form.lstBlockedUrls), std::vector<std::string>{"ads.example"});
+}
+
+TEST(SlowList, AListThatArrivesAfterItsWalkGaveUpServesTheNextWalk) {
+    ScriptedBrowser browser({User, popupUnnamedFor(0, false)}, true, 300ms);
+    Timeouts timeouts;
+    timeouts.search = 5s;
+    timeouts.browser = 150ms;
+    CdpBrowserAutomation automation(browser.places(), timeouts);
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    automation,      fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+    form.chkBeep.setValue(CheckBox::Checked);
+    Timer1_Timer(form);
+    EXPECT_TRUE(fake.tone.calls.empty());
+    std::this_thread::sleep_for(400ms);
+    Timer1_Timer(form);
+    EXPECT_EQ(fake.tone.calls.size(), 1U) << "the late list was not used";
+    EXPECT_EQ(browser.requests("Target.getTargets").size(), 1U);
+}
+
+// Scans now come close together (a tick right after an announced scan): a page
+// the browser is still closing is not closed, listed or sounded twice.
+TEST(Closing, APageBeingClosedIsPassedOverByTheNextScanAndFoundAgainLater) {
+    ScriptedBrowser browser({User, popupUnnamedFor(0, false)}, false);
+    Timeouts timeouts;
+    timeouts.search = 5s;
+    CdpBrowserAutomation automation(browser.places(), timeouts);
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    automation,      fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+    form.chkBeep.setValue(CheckBox::Checked);
+    Timer1_Timer(form);
+    Timer1_Timer(form);
+    automation.link().connection().call("Browser.getVersion", Json::object(), 2s);
+    EXPECT_EQ(fake.tone.calls.size(), 1U);
+    EXPECT_EQ(browser.requests("Target.closeTarget").size(), 1U);
+    std::this_thread::sleep_for(1100ms);
+    Timer1_Timer(form);
+    EXPECT_EQ(fake.tone.calls.size(), 2U) << "a page the browser kept is closed again";
 }
 
 TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {

@@ -88,7 +88,7 @@ protected:
     }
     int tones() const { return static_cast<int>(fake.tone.calls.size()); }
     void tick() { Timer1_Timer(form); }
-    const std::vector<cdp::PageRecord>& seen() const {
+    std::vector<cdp::PageRecord> seen() const {
         return dynamic_cast<const cdp::PageCollection&>(*form.BrowserWindows).lastWalk();
     }
 
@@ -276,8 +276,9 @@ TEST_F(BrowserScan, CtrlHeldReachesAPopupBehindAnEmptyTab) {
     tick();
     EXPECT_EQ(entries(form.lstWhiteList), Entries{ads()});
     EXPECT_TRUE(entries(form.lstBlockedUrls).empty());
+    const auto walked = seen();
     const auto urlHas = [&](const std::string& text) {
-        return std::find_if(seen().begin(), seen().end(),
+        return std::find_if(walked.begin(), walked.end(),
                             [&](const cdp::PageRecord& r) { return r.url.find(text) != std::string::npos; });
     };
     EXPECT_LT(urlHas("about:blank"), urlHas("/ad.html")) << "the case needs an empty tab ahead of the pop-up";
@@ -299,17 +300,19 @@ TEST_F(BrowserScan, WalkAnswersEveryPageFromTheBrowser) {
     // A page may take longer than a tick waits to say what it shows; its
     // answer is kept for the next tick.
     auto known = [&] {
-        return std::all_of(seen().begin(), seen().end(),
+        const auto records = seen();
+        return std::all_of(records.begin(), records.end(),
                            [](const auto& r) { return (r.html || !r.opener) && r.menuBar; });
     };
     for (int i = 0; i < 20 && (i == 0 || !known()); ++i)
         tick();
     const auto pages = driver.pages();
-    ASSERT_EQ(seen().size(), pages.size());
+    const auto records = seen();
+    ASSERT_EQ(records.size(), pages.size());
     for (const TestPage& page : pages) {
-        const auto record = std::find_if(seen().begin(), seen().end(),
+        const auto record = std::find_if(records.begin(), records.end(),
                                          [&](const cdp::PageRecord& r) { return r.id == page.id; });
-        ASSERT_NE(record, seen().end()) << page.url;
+        ASSERT_NE(record, records.end()) << page.url;
         EXPECT_EQ(record->url, page.url);
         EXPECT_EQ(record->opener, page.canAccessOpener);
         // Only pages opened by script are asked what they show.

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/browser.h"
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+
+class QSocketNotifier;
+
+namespace tavro::qt {
+
+// Turns the browser's news into scans on the user-interface thread, through
+// the event loop as the timer's ticks come: never inside another handler,
+// and so also while a message box waits. News is acted on only while scans
+// are allowed (blocking is on). A burst of news gives one scan at once and at
+// most one more right after it, never a queue; beyond that, no more than two
+// announced scans start within any stretch of `window`, so a page that opens
+// windows without end costs a few scans a second.
+class BrowserNewsWatch final : public QObject {
+public:
+    static constexpr std::chrono::milliseconds DefaultWindow{400};
+
+    BrowserNewsWatch(BrowserNews& news, std::function<bool()> allowed, std::function<void()> scan,
+                     std::chrono::milliseconds window = DefaultWindow);
+    ~BrowserNewsWatch() override;
+    BrowserNewsWatch(const BrowserNewsWatch&) = delete;
+    BrowserNewsWatch& operator=(const BrowserNewsWatch&) = delete;
+
+    // The scans run for news so far (for tests and benchmarks).
+    int scans() const { return m_scans; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void heard();
+    void rewatch();
+    void settle();
+    void readable();
+    void runScan();
+
+    BrowserNews& m_news;
+    std::function<bool()> m_allowed;
+    std::function<void()> m_scan;
+    std::chrono::milliseconds m_window;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_handle = -1;
+    bool m_settlePosted = false;
+    QTimer m_scanTimer;
+    // The starts of the last two announced scans, the earlier first.
+    Clock::time_point m_lastScans[2]{};
+    int m_scans = 0;
+};
+
+} // namespace tavro::qt

@@ -1,0 +1,123 @@
+// The scans the browser's own notices start, against a real Chromium: the
+// real adapter and the toolkit's watch in a Qt event loop, the real
+// Timer1_Timer, fakes for the window, the keys and the tone.
+
+#include "blocking/popup_scan.h"
+#include "form/quellit.h"
+#include "platform/cdp/cdp_browser.h"
+#include "platform/qt/browser_news_watch.h"
+#include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
+#include "tests/qt/qt_test_support.h"
+#include "tests/support/browser_driver.h"
+#include "tests/support/chromium_process.h"
+#include "tests/support/page_server.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace tavro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BrowserDriver;
+
+constexpr const char* OpenerPage = R"(<!doctype html><title>opener</title><script>
+window.open('http://ads.localhost:' + location.port + '/ad.html', 'p', 'width=320,height=240');
+</script>)";
+
+class AnnouncedScan : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        qttest::ensureApplication();
+        s_server = new testing::PageServer();
+        s_server->page("/opener.html", OpenerPage);
+        s_server->page("/home.html", "<!doctype html><title>home</title>home");
+        s_server->page("/ad.html", "<!doctype html><title>ad</title>buy now");
+        s_chromium = new testing::ChromiumProcess();
+        s_chromium->start();
+    }
+    static void TearDownTestSuite() {
+        delete s_chromium;
+        delete s_server;
+    }
+
+    AnnouncedScan() : driver(s_chromium->portFile()) {
+        driver.reset(s_server->url("home.localhost", "/home.html"));
+        form.chkBeep.setValue(CheckBox::Checked);
+    }
+
+    static cdp::Timeouts patient() {
+        cdp::Timeouts timeouts;
+        timeouts.search = 10s;
+        timeouts.browser = 5s;
+        return timeouts;
+    }
+    // The first tick finds the browser; from then on its notices arrive.
+    void start() {
+        Timer1_Timer(form);
+        ASSERT_NE(form.BrowserWindows, nullptr);
+    }
+    // The pop-up's life from the moment its opener is asked for, in ms.
+    qint64 openPopupAndWait(int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        driver.open(s_server->url("site.localhost", "/opener.html"));
+        qttest::processUntil([&] { return !fake.tone.calls.empty(); }, timeoutMs);
+        return clock.elapsed();
+    }
+
+    static testing::PageServer* s_server;
+    static testing::ChromiumProcess* s_chromium;
+
+    BrowserDriver driver;
+    cdp::CdpBrowserAutomation browser{cdp::BrowserPlaces{{s_chromium->portFile()}, {}}, patient()};
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form{platform};
+    bool blocking = true;
+    qt::BrowserNewsWatch watch{*browser.news(), [this] { return blocking; }, [this] { Timer1_Timer(form); }};
+};
+
+testing::PageServer* AnnouncedScan::s_server = nullptr;
+testing::ChromiumProcess* AnnouncedScan::s_chromium = nullptr;
+
+TEST_F(AnnouncedScan, PopupIsClosedWithoutWaitingForATick) {
+    start();
+    // No tick comes at all: only the browser's notice can start the scan.
+    const qint64 lived = openPopupAndWait(3000);
+    ASSERT_EQ(fake.tone.calls.size(), 1U) << "not closed without a tick";
+    EXPECT_LT(lived, 600) << "no sooner than a tick would have come";
+    EXPECT_GE(watch.scans(), 1);
+    EXPECT_EQ(fakes::entries(form.lstBlockedUrls),
+              std::vector<std::string>{s_server->domain("ads.localhost")});
+    EXPECT_TRUE(driver.waitFor(
+        [](const auto& pages) { return BrowserDriver::matching(pages, "/ad.html").empty(); }, 5s));
+}
+
+TEST_F(AnnouncedScan, NothingIsClosedWhileBlockingIsOff) {
+    start();
+    blocking = false;
+    openPopupAndWait(1500);
+    EXPECT_EQ(watch.scans(), 0);
+    EXPECT_TRUE(fake.tone.calls.empty());
+    EXPECT_EQ(BrowserDriver::matching(driver.pages(), "/ad.html").size(), 1U);
+}
+
+TEST_F(AnnouncedScan, WithoutNoticesTheTicksStillClosePopups) {
+    browser.news()->mute();
+    start();
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [this] { Timer1_Timer(form); });
+    ticks.start(600);
+    const qint64 lived = openPopupAndWait(3000);
+    EXPECT_EQ(fake.tone.calls.size(), 1U);
+    EXPECT_EQ(watch.scans(), 0) << "a notice came through after all";
+    EXPECT_LT(lived, 3000);
+}
+
+} // namespace
+} // namespace tavro
