@@ -39,6 +39,7 @@ struct FirefoxScanner {
     static browsers::Timeouts patient() {
         browsers::Timeouts timeouts;
         timeouts.browser = 5s;
+        timeouts.search = 10s;
         return timeouts;
     }
     double tick() {

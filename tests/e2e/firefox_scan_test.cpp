@@ -216,7 +216,7 @@ TEST_F(FirefoxScan, SessionIsEndedWhenLetGoAndAHeldSessionIsAskedForAgainLater) 
 
     browser.link().letGo();
     EXPECT_THROW(second.createShellWindows(), Error) << "asked again before its back-off ended";
-    std::this_thread::sleep_for(1100ms);
+    std::this_thread::sleep_for(2100ms);
     EXPECT_NO_THROW(second.createShellWindows());
     EXPECT_THROW(browser.createShellWindows(), Error);
     second.link().letGo();
