@@ -67,6 +67,7 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Context>& conte
         c.forget(it->second.probeId);
         it = m_known.erase(it);
     }
+    m_events->keepOnly(present);
 }
 
 // Firefox names every page's window in the list itself, so a page opened by
@@ -144,14 +145,17 @@ void PageCollection::collectAnswers(Connection& c) {
     }
 }
 
-// A page that has never answered (an endless script from its first moment)
+// A page's kind is that of the document it shows, asked at its listed
+// address; its address may be the one it is loading, which Firefox names
+// before the document arrives. A page that has never answered (an endless
+// script from its first moment)
 // is taken to reach its opener when it sits in a pop-up window, as a page the
 // Chromium adapter cannot look into is; a tab is left alone.
 PageRecord PageCollection::recordOf(const Context& context) {
     const Known& known = m_known[context.id];
     PageRecord record;
     record.id = context.id;
-    record.url = context.url;
+    record.url = m_events->addressOf(context.id, context.url);
     if (!context.openerId.empty())
         record.opener = known.opener.value_or(known.popup.value_or(false));
     if (known.html && known.kindUrl == context.url)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/bidi/context_events.h"
 #include "platform/bidi/session_link.h"
 #include "platform/browser.h"
 #include "platform/browsers/page_model.h"
@@ -18,7 +19,8 @@ using browsers::PageRecord;
 // collection of open windows.
 class PageCollection final : public ShellWindows {
 public:
-    explicit PageCollection(std::shared_ptr<SessionLink> link) : m_link(std::move(link)) {}
+    PageCollection(std::shared_ptr<SessionLink> link, std::shared_ptr<ContextEvents> events)
+        : m_link(std::move(link)), m_events(std::move(events)) {}
 
     // Asks Firefox for its pages and learns what it needs to know about the
     // new ones; raises an Error when no Firefox answers.
@@ -59,6 +61,7 @@ private:
     PageRecord recordOf(const Context& context);
 
     std::shared_ptr<SessionLink> m_link;
+    std::shared_ptr<ContextEvents> m_events;
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
     // Shared with the walk handed out, which reads the records in place.

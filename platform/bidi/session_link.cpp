@@ -23,6 +23,8 @@ Connection& SessionLink::connection() {
     if (!m_connection)
         throw Error(errc::AutomationError, "No Firefox with a debugging port has served us a session yet");
     ++m_generation;
+    if (onConnected)
+        onConnected(*m_connection);
     return *m_connection;
 }
 

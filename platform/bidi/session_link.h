@@ -4,6 +4,7 @@
 #include "platform/browsers/browser_search.h"
 #include "platform/browsers/timeouts.h"
 
+#include <functional>
 #include <memory>
 
 namespace tavro::bidi {
@@ -38,6 +39,9 @@ public:
     // earlier browser can be dropped.
     unsigned generation() const { return m_generation; }
     const Timeouts& timeouts() const { return m_timeouts; }
+
+    // Called with every new session, before anything is asked on it.
+    std::function<void(Connection&)> onConnected;
 
 private:
     void endSession(std::unique_ptr<Connection> c) const;

@@ -15,8 +15,10 @@
 #include "tests/support/chromium_process.h"
 #include "tests/support/firefox_driver.h"
 #include "tests/support/firefox_process.h"
+#include "tests/support/silent_listener.h"
 #include "tests/support/test_pages.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -198,6 +200,25 @@ TEST_F(FirefoxScan, CtrlHeldLetsThePopupThroughAndMovesItsDomain) {
     scan.fake.keys.ctrlDown = false;
     scan.tick();
     EXPECT_EQ(BrowserDriver::matching(driver.pages(), "/ad.html").size(), 1U);
+}
+
+// Firefox lists a pop-up as about:blank until its first page arrives; the
+// address it is loading is known from the start of its navigation.
+TEST_F(FirefoxScan, PopupWhoseFirstPageHasNotArrivedIsClosedAtTheFirstTick) {
+    testing::SilentListener stalled; // takes the request and never answers
+    const std::string ad = "http://ads.localhost:" + std::to_string(stalled.port()) + "/ad.html";
+    s_server->page("/stalled.html",
+                   "<!doctype html><script>window.open('" + ad + "', 'p', 'width=320,height=240')</script>");
+    driver.open(s_server->url("site.localhost", "/stalled.html"));
+    ASSERT_TRUE(driver.waitFor([](const Pages& pages) {
+        return std::any_of(pages.begin(), pages.end(), [](const TestPage& p) { return !p.openerId.empty(); });
+    }));
+    ASSERT_EQ(BrowserDriver::matching(driver.pages(), "about:blank").size(), 1U) << "the page arrived";
+    std::this_thread::sleep_for(100ms);
+
+    scan.tick();
+    EXPECT_EQ(entries(scan.form.lstBlockedUrls), Entries{"ads.localhost:" + std::to_string(stalled.port())});
+    EXPECT_EQ(scan.tones(), 1);
 }
 
 TEST_F(FirefoxScan, NewBrowserWindowOpensInFirefox) {
