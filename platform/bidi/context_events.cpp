@@ -1,14 +1,23 @@
 #include "platform/bidi/context_events.h"
 
+#include <utility>
+
 namespace tavro::bidi {
 
 namespace {
 
 constexpr const char* BlankAddress = "about:blank";
+constexpr std::size_t NoAddress = 0;
 
 std::string textField(const Json& object, const char* name) {
     const auto it = object.find(name);
     return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// "scheme://host...": an address whose page has a domain to judge.
+bool hasHost(const std::string& url) {
+    const auto scheme = url.find("://");
+    return scheme != std::string::npos && scheme + 3 < url.size() && url[scheme + 3] != '/';
 }
 
 } // namespace
@@ -25,6 +34,7 @@ ContextEvents::~ContextEvents() {
 
 void ContextEvents::listenOn(Connection& c) {
     m_loading.clear();
+    m_scripted.clear();
     c.onEvent = [this](const Json& event) { hear(event); };
     c.post("session.subscribe",
            {{"events", Json::array({"browsingContext.contextCreated", "browsingContext.navigationStarted",
@@ -39,10 +49,42 @@ void ContextEvents::hear(const Json& event) {
     const std::string context = textField(*params, "context");
     if (context.empty())
         return;
-    if (method == "browsingContext.navigationStarted")
+    if (method == "browsingContext.contextCreated") {
+        // Only a top-level page that a script opened can be a pop-up.
+        if (!textField(*params, "originalOpener").empty() && textField(*params, "parent").empty())
+            m_scripted.try_emplace(context, NoAddress);
+        heardAddress(context, textField(*params, "url"));
+    } else if (method == "browsingContext.navigationStarted") {
         m_loading[context] = textField(*params, "url");
-    else if (method == "browsingContext.load" || method == "browsingContext.contextDestroyed")
+        heardAddress(context, m_loading[context]);
+    } else if (method == "browsingContext.load") {
         m_loading.erase(context);
+        heardAddress(context, textField(*params, "url"));
+    } else if (method == "browsingContext.contextDestroyed") {
+        m_loading.erase(context);
+        m_scripted.erase(context);
+    }
+}
+
+void ContextEvents::heardAddress(const std::string& context, const std::string& url) {
+    const auto scripted = m_scripted.find(context);
+    if (scripted == m_scripted.end() || !hasHost(url))
+        return;
+    const std::size_t address = std::hash<std::string>{}(url);
+    if (scripted->second == address)
+        return;
+    scripted->second = address;
+    m_news = true;
+    tell();
+}
+
+void ContextEvents::tell() {
+    if (m_listener)
+        m_listener();
+}
+
+bool ContextEvents::takeNews() {
+    return std::exchange(m_news, false);
 }
 
 const std::string& ContextEvents::addressOf(const std::string& id, const std::string& listed) const {

@@ -2,6 +2,8 @@
 
 #include "platform/bidi/session_link.h"
 
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -13,7 +15,8 @@ namespace tavro::bidi {
 // session. A navigation names the address being loaded as it starts, while
 // the list of pages shows a new page as about:blank until its first document
 // arrives: with this, the walk knows a new pop-up's address as early as
-// Firefox does.
+// Firefox does. News is a page opened by script getting an address with a
+// host, or changing it: a page without one has nothing to scan yet.
 class ContextEvents final {
 public:
     explicit ContextEvents(std::shared_ptr<SessionLink> link);
@@ -27,13 +30,25 @@ public:
     // Forgets pages that are gone (and frames, which the walk never asks about).
     void keepOnly(const std::set<std::string>& present);
 
+    // Told of news, possibly in the middle of a scan.
+    void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
+    // True once for everything heard since it was last asked.
+    bool takeNews();
+
 private:
     void listenOn(Connection& c);
     void hear(const Json& event);
+    void heardAddress(const std::string& context, const std::string& url);
+    void tell();
 
     std::shared_ptr<SessionLink> m_link;
+    std::function<void()> m_listener;
     // The address each page started loading, until its document arrives.
     std::map<std::string, std::string> m_loading;
+    // The last address heard of each page opened by script, as a hash: an
+    // address may be megabytes long.
+    std::map<std::string, std::size_t> m_scripted;
+    bool m_news = false;
 };
 
 } // namespace tavro::bidi
