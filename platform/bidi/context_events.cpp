@@ -32,13 +32,25 @@ ContextEvents::~ContextEvents() {
         c->onEvent = nullptr;
 }
 
+// Every event of the module, so that any change to a page's list entry
+// (a new page, an address, a page gone) is told of.
 void ContextEvents::listenOn(Connection& c) {
     m_loading.clear();
     m_scripted.clear();
+    m_subscribed = false;
+    changed();
     c.onEvent = [this](const Json& event) { hear(event); };
-    c.post("session.subscribe",
-           {{"events", Json::array({"browsingContext.contextCreated", "browsingContext.navigationStarted",
-                                    "browsingContext.load", "browsingContext.contextDestroyed"})}});
+    m_subscription = c.send("session.subscribe", {{"events", Json::array({"browsingContext"})}});
+}
+
+bool ContextEvents::toldOfEveryChange(Connection& c) {
+    if (m_subscription != 0) {
+        if (const std::optional<Json> answer = c.take(m_subscription)) {
+            m_subscribed = textField(*answer, "type") == "success";
+            m_subscription = 0;
+        }
+    }
+    return m_subscribed;
 }
 
 void ContextEvents::hear(const Json& event) {
@@ -46,6 +58,7 @@ void ContextEvents::hear(const Json& event) {
     if (params == event.end() || !params->is_object())
         return;
     const std::string method = textField(event, "method");
+    changed();
     const std::string context = textField(*params, "context");
     if (context.empty())
         return;

@@ -30,6 +30,14 @@ public:
     // Forgets pages that are gone (and frames, which the walk never asks about).
     void keepOnly(const std::set<std::string>& present);
 
+    // True once Firefox has agreed to tell of every change to its pages.
+    bool toldOfEveryChange(Connection& c);
+    // Goes up with every change told of, or made by the program: a list of
+    // pages asked for at one count is current while the count stays.
+    unsigned long changes() const { return m_changes; }
+    // A page the program asked to close changes the list too.
+    void changed() { ++m_changes; }
+
     // Told of news, possibly in the middle of a scan.
     void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
     // True once for everything heard since it was last asked.
@@ -49,6 +57,10 @@ private:
     // address may be megabytes long.
     std::map<std::string, std::size_t> m_scripted;
     bool m_news = false;
+    // The request for events, until Firefox has answered it.
+    long m_subscription = 0;
+    bool m_subscribed = false;
+    unsigned long m_changes = 1;
 };
 
 } // namespace tavro::bidi

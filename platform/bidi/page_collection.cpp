@@ -21,11 +21,13 @@ std::string stringField(const Json& object, const char* name) {
 // The request is written and not waited for.
 class ContextCloser final : public browsers::PageCloser {
 public:
-    explicit ContextCloser(std::shared_ptr<SessionLink> link) : m_link(std::move(link)) {}
+    ContextCloser(std::shared_ptr<SessionLink> link, std::shared_ptr<ContextEvents> events)
+        : m_link(std::move(link)), m_events(std::move(events)) {}
     void close(const PageRecord& page) override {
         Connection* c = m_link->openConnection();
         if (c == nullptr)
             throw Error(errc::AutomationError, "Firefox has gone");
+        m_events->changed();
         c->post("browsingContext.close", {{"context", page.id}});
         if (!c->flush(Clock::now() + m_link->timeouts().browser))
             throw Error(errc::AutomationError, "Firefox did not take the close request");
@@ -33,6 +35,7 @@ public:
 
 private:
     std::shared_ptr<SessionLink> m_link;
+    std::shared_ptr<ContextEvents> m_events;
 };
 
 } // namespace
@@ -53,6 +56,19 @@ std::vector<PageCollection::Context> PageCollection::readContexts(Connection& c)
             contexts.push_back(std::move(context));
     }
     return contexts;
+}
+
+// Listing a few hundred pages costs Firefox more than the rest of a tick, so
+// the last list serves for as long as Firefox tells of no change to it. The
+// events that tell of one may already be in; they are read first.
+const std::vector<PageCollection::Context>& PageCollection::currentContexts(Connection& c) {
+    c.poll();
+    if (!m_events->toldOfEveryChange(c) || m_events->changes() != m_listedAt) {
+        const unsigned long changes = m_events->changes();
+        m_contexts = readContexts(c);
+        m_listedAt = changes;
+    }
+    return m_contexts;
 }
 
 void PageCollection::forgetGone(Connection& c, const std::vector<Context>& contexts) {
@@ -169,9 +185,11 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     Connection& c = m_link->connection();
     if (m_link->generation() != m_generation) {
         m_known.clear();
+        m_contexts.clear();
+        m_listedAt = 0;
         m_generation = m_link->generation();
     }
-    const std::vector<Context> contexts = readContexts(c);
+    const std::vector<Context>& contexts = currentContexts(c);
     forgetGone(c, contexts);
     decidePopups(contexts);
     collectAnswers(c);
@@ -186,7 +204,7 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     for (const Context& context : contexts)
         records->push_back(recordOf(context));
     m_lastWalk = std::move(records);
-    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link));
+    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link, m_events));
 }
 
 } // namespace tavro::bidi

@@ -53,6 +53,7 @@ private:
     };
 
     std::vector<Context> readContexts(Connection& c);
+    const std::vector<Context>& currentContexts(Connection& c);
     void forgetGone(Connection& c, const std::vector<Context>& contexts);
     void decidePopups(const std::vector<Context>& contexts);
     std::vector<long> probePages(Connection& c, const std::vector<Context>& contexts);
@@ -64,6 +65,9 @@ private:
     std::shared_ptr<ContextEvents> m_events;
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
+    // Firefox's list as last sent, and the count of changes it was asked at.
+    std::vector<Context> m_contexts;
+    unsigned long m_listedAt = 0;
     // Shared with the walk handed out, which reads the records in place.
     std::shared_ptr<const std::vector<PageRecord>> m_lastWalk = std::make_shared<std::vector<PageRecord>>();
 };

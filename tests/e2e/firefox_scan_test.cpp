@@ -221,6 +221,18 @@ TEST_F(FirefoxScan, PopupWhoseFirstPageHasNotArrivedIsClosedAtTheFirstTick) {
     EXPECT_EQ(scan.tones(), 1);
 }
 
+// The list of pages serves from tick to tick while Firefox tells of no
+// change; a pop-up opened after quiet ticks is such a change.
+TEST_F(FirefoxScan, PopupOpenedAfterQuietTicksIsClosedAtTheNextTick) {
+    scan.tick();
+    scan.tick();
+    driver.open(openerUrl("open=popup"));
+    ASSERT_TRUE(driver.waitFor(loaded("ad", 1)));
+    scan.tick();
+    EXPECT_EQ(scan.tones(), 1);
+    EXPECT_TRUE(driver.waitFor(countOf("/ad.html", 0), 5s)) << "the pop-up is still open";
+}
+
 TEST_F(FirefoxScan, NewBrowserWindowOpensInFirefox) {
     browsers::BrowserSet set({&browser});
     auto window = set.createBrowser();
