@@ -9,11 +9,6 @@ namespace {
 constexpr const char* BlankAddress = "about:blank";
 constexpr std::size_t NoAddress = 0;
 
-std::string textField(const Json& object, const char* name) {
-    const auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 // "scheme://host...": an address whose page has a domain to judge.
 bool hasHost(const std::string& url) {
     const auto scheme = url.find("://");
@@ -46,7 +41,7 @@ void ContextEvents::listenOn(Connection& c) {
 bool ContextEvents::toldOfEveryChange(Connection& c) {
     if (m_subscription != 0) {
         if (const std::optional<Json> answer = c.take(m_subscription)) {
-            m_subscribed = textField(*answer, "type") == "success";
+            m_subscribed = stringField(*answer, "type") == "success";
             m_subscription = 0;
         }
     }
@@ -57,22 +52,22 @@ void ContextEvents::hear(const Json& event) {
     const auto params = event.find("params");
     if (params == event.end() || !params->is_object())
         return;
-    const std::string method = textField(event, "method");
+    const std::string method = stringField(event, "method");
     changed();
-    const std::string context = textField(*params, "context");
+    const std::string context = stringField(*params, "context");
     if (context.empty())
         return;
     if (method == "browsingContext.contextCreated") {
         // Only a top-level page that a script opened can be a pop-up.
-        if (!textField(*params, "originalOpener").empty() && textField(*params, "parent").empty())
+        if (!stringField(*params, "originalOpener").empty() && stringField(*params, "parent").empty())
             m_scripted.try_emplace(context, NoAddress);
-        heardAddress(context, textField(*params, "url"));
+        heardAddress(context, stringField(*params, "url"));
     } else if (method == "browsingContext.navigationStarted") {
-        m_loading[context] = textField(*params, "url");
+        m_loading[context] = stringField(*params, "url");
         heardAddress(context, m_loading[context]);
     } else if (method == "browsingContext.load") {
         m_loading.erase(context);
-        heardAddress(context, textField(*params, "url"));
+        heardAddress(context, stringField(*params, "url"));
     } else if (method == "browsingContext.contextDestroyed") {
         m_loading.erase(context);
         m_scripted.erase(context);

@@ -17,6 +17,7 @@ using websocket::Clock;
 using websocket::Connection;
 using websocket::Json;
 using websocket::resultOf;
+using websocket::stringField;
 
 // The folder of the program's own Firefox profile:
 // $XDG_DATA_HOME/tavro-popup-blocker/firefox, or ~/.local/share/... without it.

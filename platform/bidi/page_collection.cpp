@@ -13,11 +13,6 @@ namespace {
 // whether the page can still reach it is the page's own to say.
 constexpr const char* ProbeScript = "(window.opener !== null) + ' ' + document.contentType";
 
-std::string stringField(const Json& object, const char* name) {
-    const auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 // The request is written and not waited for.
 class ContextCloser final : public browsers::PageCloser {
 public:
