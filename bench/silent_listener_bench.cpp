@@ -63,14 +63,14 @@ int main(int argc, char** argv) {
 
     SilentListener named;
     SilentListener fixed;
-    SilentListener firefox;
+    SilentListener firefoxPort;
     char folder[] = "/tmp/silent-listener-XXXXXX";
     if (::mkdtemp(folder) == nullptr)
         return 1;
     const std::string portFile = std::string(folder) + "/DevToolsActivePort";
     const std::string serverFile = std::string(folder) + "/WebDriverBiDiServer.json";
     std::ofstream(portFile) << named.port() << "\n/devtools/browser/silent\n";
-    std::ofstream(serverFile) << R"({"ws_host": "127.0.0.1", "ws_port": )" << firefox.port() << "}";
+    std::ofstream(serverFile) << R"({"ws_host": "127.0.0.1", "ws_port": )" << firefoxPort.port() << "}";
 
     {
         tavro::cdp::CdpBrowserAutomation chromium(tavro::cdp::BrowserPlaces{{portFile}, {fixed.port()}});
