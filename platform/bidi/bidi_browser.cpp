@@ -31,7 +31,7 @@ BidiBrowserAutomation::BidiBrowserAutomation(FirefoxPlaces places, Timeouts time
 
 std::shared_ptr<ShellWindows> BidiBrowserAutomation::createShellWindows() {
     m_link->connection();
-    return std::make_shared<PageCollection>(m_link);
+    return std::make_shared<PageCollection>(m_link, m_events);
 }
 
 std::unique_ptr<NewBrowser> BidiBrowserAutomation::createBrowser() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/bidi/context_events.h"
 #include "platform/bidi/session_link.h"
 #include "platform/browser.h"
 
@@ -23,6 +24,7 @@ public:
 
 private:
     std::shared_ptr<SessionLink> m_link;
+    std::shared_ptr<ContextEvents> m_events = std::make_shared<ContextEvents>(m_link);
 };
 
 } // namespace tavro::bidi

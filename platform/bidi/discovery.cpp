@@ -41,24 +41,40 @@ std::optional<std::uint16_t> readServerFile(const std::string& path) {
     return static_cast<std::uint16_t>(number);
 }
 
-std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places,
-                                             std::chrono::milliseconds timeoutEach) {
-    std::optional<Error> failure;
+std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places, const browsers::Timeouts& timeouts,
+                                             browsers::PlaceBackoff& backoff) {
     for (const std::string& file : places.serverFiles) {
+        if (backoff.resting(file, Clock::now()))
+            continue;
         const auto port = readServerFile(file);
         // A Firefox that was killed leaves its file behind, naming a closed
         // port; another user's listener there is no browser of ours.
         if (!port || browsers::portListener(*port) != browsers::Listener::Own)
             continue;
         try {
-            return Connection::open(*port, SessionPath, timeoutEach);
-        } catch (const Error& e) {
-            failure = e;
+            std::unique_ptr<Connection> c = Connection::open(*port, SessionPath, timeouts.connect);
+            startSession(*c, timeouts.browser);
+            backoff.answered(file);
+            return c;
+        } catch (const Error&) {
+            backoff.failed(file, Clock::now());
         }
     }
-    if (failure)
-        throw *failure;
     return nullptr;
+}
+
+// A prompt left alone keeps its page answering scripts: with any other
+// behaviour a page in alert() would stay unexamined until the user answers.
+void startSession(Connection& c, std::chrono::milliseconds timeout) {
+    const Json capabilities = {{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
+    const long id = c.send("session.new", {{"capabilities", capabilities}});
+    c.wait({id}, Clock::now() + timeout);
+    const std::optional<Json> answer = c.take(id);
+    if (!answer) {
+        c.forget(id);
+        throw Error(errc::AutomationError, "Firefox did not start a session in time");
+    }
+    resultOf(*answer); // raises Firefox's own reason for a refusal
 }
 
 } // namespace tavro::bidi

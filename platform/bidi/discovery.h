@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/browsers/browser_search.h"
+#include "platform/browsers/timeouts.h"
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
@@ -15,6 +17,7 @@ using websocket::Clock;
 using websocket::Connection;
 using websocket::Json;
 using websocket::resultOf;
+using websocket::stringField;
 
 // The folder of the program's own Firefox profile:
 // $XDG_DATA_HOME/tavro-popup-blocker/firefox, or ~/.local/share/... without it.
@@ -35,10 +38,15 @@ FirefoxPlaces defaultFirefoxPlaces();
 // the loopback address.
 std::optional<std::uint16_t> readServerFile(const std::string& path);
 
-// Connects to the first place where the user's own Firefox listens; nullptr
-// when nothing of the user's listens at any of them, and an Error when a
-// listener was found but did not take the connection.
-std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places,
-                                             std::chrono::milliseconds timeoutEach);
+// Connects to the first place where the user's own Firefox listens and
+// starts a session there; nullptr when no Firefox of the user's serves one.
+// A place that listens but does not serve a session (not a Firefox, one that
+// never answers, or one whose session another client holds) rests in backoff.
+std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places, const browsers::Timeouts& timeouts,
+                                             browsers::PlaceBackoff& backoff);
+
+// Starts a WebDriver BiDi session on c; raises an Error when Firefox refuses
+// or does not answer within the timeout.
+void startSession(Connection& c, std::chrono::milliseconds timeout);
 
 } // namespace tavro::bidi

@@ -13,19 +13,16 @@ namespace {
 // whether the page can still reach it is the page's own to say.
 constexpr const char* ProbeScript = "(window.opener !== null) + ' ' + document.contentType";
 
-std::string stringField(const Json& object, const char* name) {
-    const auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 // The request is written and not waited for.
 class ContextCloser final : public browsers::PageCloser {
 public:
-    explicit ContextCloser(std::shared_ptr<SessionLink> link) : m_link(std::move(link)) {}
+    ContextCloser(std::shared_ptr<SessionLink> link, std::shared_ptr<ContextEvents> events)
+        : m_link(std::move(link)), m_events(std::move(events)) {}
     void close(const PageRecord& page) override {
         Connection* c = m_link->openConnection();
         if (c == nullptr)
             throw Error(errc::AutomationError, "Firefox has gone");
+        m_events->changed();
         c->post("browsingContext.close", {{"context", page.id}});
         if (!c->flush(Clock::now() + m_link->timeouts().browser))
             throw Error(errc::AutomationError, "Firefox did not take the close request");
@@ -33,6 +30,7 @@ public:
 
 private:
     std::shared_ptr<SessionLink> m_link;
+    std::shared_ptr<ContextEvents> m_events;
 };
 
 } // namespace
@@ -55,6 +53,19 @@ std::vector<PageCollection::Context> PageCollection::readContexts(Connection& c)
     return contexts;
 }
 
+// Listing a few hundred pages costs Firefox more than the rest of a tick, so
+// the last list serves for as long as Firefox tells of no change to it. The
+// events that tell of one may already be in; they are read first.
+const std::vector<PageCollection::Context>& PageCollection::currentContexts(Connection& c) {
+    c.poll();
+    if (!m_events->toldOfEveryChange(c) || m_events->changes() != m_listedAt) {
+        const unsigned long changes = m_events->changes();
+        m_contexts = readContexts(c);
+        m_listedAt = changes;
+    }
+    return m_contexts;
+}
+
 void PageCollection::forgetGone(Connection& c, const std::vector<Context>& contexts) {
     std::set<std::string> present;
     for (const Context& context : contexts)
@@ -68,6 +79,7 @@ void PageCollection::forgetGone(Connection& c, const std::vector<Context>& conte
         m_closing->forget(it->first);
         it = m_known.erase(it);
     }
+    m_events->keepOnly(present);
 }
 
 // Firefox names every page's window in the list itself, so a page opened by
@@ -145,14 +157,17 @@ void PageCollection::collectAnswers(Connection& c) {
     }
 }
 
-// A page that has never answered (an endless script from its first moment)
+// A page's kind is that of the document it shows, asked at its listed
+// address; its address may be the one it is loading, which Firefox names
+// before the document arrives. A page that has never answered (an endless
+// script from its first moment)
 // is taken to reach its opener when it sits in a pop-up window, as a page the
 // Chromium adapter cannot look into is; a tab is left alone.
 PageRecord PageCollection::recordOf(const Context& context) {
     const Known& known = m_known[context.id];
     PageRecord record;
     record.id = context.id;
-    record.url = context.url;
+    record.url = m_events->addressOf(context.id, context.url);
     if (!context.openerId.empty())
         record.opener = known.opener.value_or(known.popup.value_or(false));
     if (known.html && known.kindUrl == context.url)
@@ -167,9 +182,11 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     if (m_link->generation() != m_generation) {
         m_known.clear();
         m_closing->clear();
+        m_contexts.clear();
+        m_listedAt = 0;
         m_generation = m_link->generation();
     }
-    const std::vector<Context> contexts = readContexts(c);
+    const std::vector<Context>& contexts = currentContexts(c);
     forgetGone(c, contexts);
     decidePopups(contexts);
     collectAnswers(c);
@@ -185,7 +202,7 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
         if (!m_closing->closing(context.id))
             m_lastWalk.push_back(std::make_shared<const PageRecord>(recordOf(context)));
     }
-    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link), m_closing);
+    return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link, m_events), m_closing);
 }
 
 std::vector<PageRecord> PageCollection::lastWalk() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/bidi/context_events.h"
 #include "platform/bidi/session_link.h"
 #include "platform/browser.h"
 #include "platform/browsers/page_model.h"
@@ -18,7 +19,8 @@ using browsers::PageRecord;
 // collection of open windows.
 class PageCollection final : public ShellWindows {
 public:
-    explicit PageCollection(std::shared_ptr<SessionLink> link) : m_link(std::move(link)) {}
+    PageCollection(std::shared_ptr<SessionLink> link, std::shared_ptr<ContextEvents> events)
+        : m_link(std::move(link)), m_events(std::move(events)) {}
 
     // Asks Firefox for its pages and learns what it needs to know about the
     // new ones; raises an Error when no Firefox answers.
@@ -51,6 +53,7 @@ private:
     };
 
     std::vector<Context> readContexts(Connection& c);
+    const std::vector<Context>& currentContexts(Connection& c);
     void forgetGone(Connection& c, const std::vector<Context>& contexts);
     void decidePopups(const std::vector<Context>& contexts);
     std::vector<long> probePages(Connection& c, const std::vector<Context>& contexts);
@@ -59,8 +62,12 @@ private:
     PageRecord recordOf(const Context& context);
 
     std::shared_ptr<SessionLink> m_link;
+    std::shared_ptr<ContextEvents> m_events;
     unsigned m_generation = 0;
     std::map<std::string, Known> m_known;
+    // Firefox's list as last sent, and the count of changes it was asked at.
+    std::vector<Context> m_contexts;
+    unsigned long m_listedAt = 0;
     // Shared with the walk handed out, which reads the records in place.
     std::shared_ptr<browsers::ClosingPages> m_closing = std::make_shared<browsers::ClosingPages>();
     browsers::PageRecords m_lastWalk;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/browsers/browser_search.h"
 #include "platform/browsers/timeouts.h"
-#include "platform/cdp/browser_search.h"
 #include "platform/cdp/discovery.h"
 #include "platform/error.h"
 #include "platform/websocket/json_connection.h"
@@ -21,7 +21,10 @@ using browsers::Timeouts;
 class BrowserLink final {
 public:
     BrowserLink(BrowserPlaces places, Timeouts timeouts)
-        : m_search(std::move(places), timeouts.connect), m_timeouts(timeouts) {}
+        : m_search([places = std::move(places), each = timeouts.connect](browsers::PlaceBackoff& backoff) {
+              return connectToBrowser(places, each, &backoff);
+          }),
+          m_timeouts(timeouts) {}
     BrowserLink(const BrowserLink&) = delete;
     BrowserLink& operator=(const BrowserLink&) = delete;
 
@@ -52,7 +55,7 @@ public:
     std::function<void(Connection&)> onConnected;
 
 private:
-    BrowserSearch m_search;
+    browsers::BrowserSearch m_search;
     Timeouts m_timeouts;
     std::unique_ptr<Connection> m_connection;
     unsigned m_generation = 0;

@@ -4,7 +4,6 @@
 #include "platform/browsers/profile_files.h"
 #include "platform/error.h"
 
-#include <algorithm>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -23,8 +22,6 @@ namespace {
 constexpr std::uint16_t UsualDebuggingPort = 9222;
 constexpr std::size_t MaxPortFileBytes = 4096;
 constexpr std::uint32_t MaxVersionBytes = 64U * 1024U;
-constexpr std::chrono::seconds FirstRest{2};
-constexpr int MaxDoublings = 5;
 
 std::optional<std::uint16_t> parsePort(const std::string& text) {
     unsigned value = 0;
@@ -75,17 +72,6 @@ std::optional<Endpoint> readPortFile(const std::string& path) {
     if (!port || pathLine.empty() || pathLine.front() != '/')
         return std::nullopt;
     return Endpoint{*port, std::move(pathLine)};
-}
-
-bool PlaceBackoff::resting(const std::string& place, Clock::time_point now) const {
-    const auto it = m_places.find(place);
-    return it != m_places.end() && now < it->second.until;
-}
-
-void PlaceBackoff::failed(const std::string& place, Clock::time_point now) {
-    Rest& rest = m_places[place];
-    rest.failures = std::min(rest.failures + 1, MaxDoublings);
-    rest.until = now + FirstRest * (1 << (rest.failures - 1));
 }
 
 std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout) {

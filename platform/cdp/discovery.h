@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/browsers/browser_search.h"
 #include "platform/browsers/listeners.h"
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +42,7 @@ std::string browserProfileFolder();
 
 using browsers::Listener;
 using browsers::listenerIn;
+using browsers::PlaceBackoff;
 using browsers::portListener;
 
 struct Endpoint {
@@ -56,24 +57,6 @@ std::optional<Endpoint> readPortFile(const std::string& path);
 // The browser WebSocket path that a browser's /json/version names; raises an
 // Error when nothing on the port answers as a browser within the timeout.
 std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout);
-
-// Places that were listening yet did not answer as a browser rest for a
-// while, longer after each failure, so a dead or hostile listener is not
-// asked at every tick. A place where nothing listens costs nothing to try and
-// never rests: a browser that starts there is found at once.
-class PlaceBackoff {
-public:
-    bool resting(const std::string& place, Clock::time_point now) const;
-    void failed(const std::string& place, Clock::time_point now);
-    void answered(const std::string& place) { m_places.erase(place); }
-
-private:
-    struct Rest {
-        int failures = 0;
-        Clock::time_point until;
-    };
-    std::map<std::string, Rest> m_places;
-};
 
 // Connects to the first place where the user's own browser answers; raises
 // an Error when none does. Listeners of other users are passed over.

@@ -55,4 +55,9 @@ Json resultOf(Json answer) {
     return result != answer.end() ? std::move(*result) : Json::object();
 }
 
+std::string stringField(const Json& object, const char* name) {
+    const auto it = object.find(name);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 } // namespace tavro::websocket

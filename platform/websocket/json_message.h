@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tavro::websocket {
@@ -19,5 +20,8 @@ std::optional<Json> parseMessage(std::string_view text);
 // own message, whether the protocol sends it as an error object or as an
 // error code with a message beside it.
 Json resultOf(Json answer);
+
+// The text of an object's member, or "" when it is missing, null or not text.
+std::string stringField(const Json& object, const char* name);
 
 } // namespace tavro::websocket

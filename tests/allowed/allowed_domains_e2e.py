@@ -3,18 +3,26 @@
 
 Starts a copy of the program in a fresh folder beside a hand-written file (LF
 line ends, two names on one line) and removes an allowed domain by
-double-click and Yes. With --browser, a headless Chromium first opens a pop-up
-from a loopback page; the program blocks it, and its domain is allowed by
-double-click and Yes. "Exit Program" then ends the program, and the file must
-hold the edited list, one name a line, CR LF line ends.
+double-click and Yes. With --browser CHROMIUM, a headless Chromium first opens
+a pop-up from a loopback page; the program blocks it, and its domain is
+allowed by double-click and Yes. With --browser firefox, Firefox ESR (or
+$TAVRO_FIREFOX) opens the pop-up while Ctrl is held: the program lets it
+through and allows its domain, the pop-up stays open once Ctrl is let go, and
+the program holds Firefox's one automation session while it runs and ends it
+at exit, so another client can start one then. "Exit Program" then ends the
+program, and the file must hold the edited list, one name a line, CR LF line
+ends.
 
-usage: e2e_allowed_domains.py [--browser CHROMIUM] PROGRAM [SCREENSHOT_FOLDER]
+usage: e2e_allowed_domains.py [--browser CHROMIUM|firefox] PROGRAM [SCREENSHOT_FOLDER]
 It starts an X server of its own (Xvfb), never using the desktop's.
 """
 import argparse
+import base64
 import http.server
+import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -111,7 +119,7 @@ class Pages(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def start_browser(chromium, profile, url):
+def start_chromium(chromium, profile, url):
     """Headless Chromium in the profile where the program looks for its debugging port."""
     os.makedirs(profile, exist_ok=True)
     args = [chromium, f"--user-data-dir={profile}", "--remote-debugging-port=0",
@@ -130,6 +138,113 @@ def start_browser(chromium, profile, url):
             raise AssertionError("chromium did not open its debugging port")
         time.sleep(0.1)
     return browser
+
+
+# What the program's own Firefox profile sets, and what a quiet test browser
+# needs: pop-ups that pages open while loading reach the program instead of
+# Firefox's own blocker, and no first-run pages.
+FIREFOX_USER_JS = """user_pref("remote.prefs.recommended", false);
+user_pref("dom.disable_open_during_load", false);
+user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("app.update.disabledForTesting", true);
+user_pref("browser.sessionstore.resume_from_crash", false);
+"""
+
+
+def start_firefox(profile, url):
+    """Firefox on the program's own Firefox profile, with its WebDriver BiDi port."""
+    os.makedirs(profile, exist_ok=True)
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        f.write(FIREFOX_USER_JS)
+    binary = os.environ.get("TAVRO_FIREFOX") or "firefox-esr"
+    browser = subprocess.Popen([binary, "--no-remote", "--remote-debugging-port=0", "--profile", profile, url],
+                               env=dict(os.environ, MOZ_CRASHREPORTER_DISABLE="1"),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    server_file = os.path.join(profile, "WebDriverBiDiServer.json")
+    deadline = time.monotonic() + 60
+    while not (os.path.exists(server_file) and os.path.getsize(server_file) > 0):
+        if browser.poll() is not None or time.monotonic() > deadline:
+            browser.kill()
+            raise AssertionError("firefox did not open its WebDriver BiDi port")
+        time.sleep(0.1)
+    with open(server_file) as f:
+        return browser, json.load(f)["ws_port"]
+
+
+def recv_exactly(sock, buffer, size):
+    while len(buffer) < size:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise AssertionError("firefox closed the WebSocket")
+        buffer += chunk
+    return buffer[:size], buffer[size:]
+
+
+def websocket_text_frame(text):
+    """A masked text frame, as a client must send."""
+    payload = text.encode()
+    size = len(payload)
+    header = bytes([0x81]) + (bytes([0x80 | size]) if size < 126 else bytes([0x80 | 126]) + size.to_bytes(2, "big"))
+    mask = os.urandom(4)
+    return header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+
+
+def read_message(sock, buffer):
+    head, buffer = recv_exactly(sock, buffer, 2)
+    size = head[1] & 0x7F
+    if size >= 126:
+        extended, buffer = recv_exactly(sock, buffer, 2 if size == 126 else 8)
+        size = int.from_bytes(extended, "big")
+    payload, buffer = recv_exactly(sock, buffer, size)
+    return payload, buffer
+
+
+def new_bidi_session(port):
+    """Asks Firefox for a session of our own; returns its answer to session.new."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as sock:
+        key = base64.b64encode(os.urandom(16)).decode()
+        sock.sendall((f"GET /session HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
+                      f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n").encode())
+        buffer = b""
+        while b"\r\n\r\n" not in buffer:
+            _, buffer = recv_exactly(sock, buffer, len(buffer) + 1)
+        head, buffer = buffer.split(b"\r\n\r\n", 1)
+        if b" 101 " not in head.split(b"\r\n")[0]:
+            raise AssertionError(f"firefox refused the WebSocket: {head!r}")
+        sock.sendall(websocket_text_frame(json.dumps({"id": 1, "method": "session.new",
+                                                     "params": {"capabilities": {}}})))
+        while True:
+            payload, buffer = read_message(sock, buffer)
+            message = json.loads(payload)
+            if message.get("id") == 1:
+                if message.get("type") == "success":
+                    sock.sendall(websocket_text_frame(json.dumps({"id": 2, "method": "session.end", "params": {}})))
+                return message
+
+
+def let_popup_through_with_ctrl(port, shots):
+    """Ctrl, held since the program started, is let go once the program holds Firefox's
+    session and a few ticks more have passed: its scans let the open pop-up through."""
+    try:
+        deadline = time.monotonic() + 30
+        while True:
+            time.sleep(3)
+            answer = new_bidi_session(port)
+            if answer.get("type") == "error":
+                break
+            if time.monotonic() > deadline:
+                raise AssertionError("the program did not take Firefox's session within 30 s")
+        time.sleep(1.5)  # a few more ticks with Ctrl held
+    finally:
+        xdotool("keyup", "ctrl")
+    time.sleep(2)  # ticks without Ctrl: the allowed pop-up must stay
+    screenshot(shots, "2-let-through.png")
+    if not visible_windows("^ad .*Firefox"):
+        raise AssertionError("the pop-up let through with Ctrl was closed")
 
 
 def allow_blocked_domain(window, shots):
@@ -166,21 +281,31 @@ def run(args, tmp):
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
 
     server = browser = proc = None
+    firefox = args.browser == "firefox"
     try:
         if args.browser:
             server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Pages)
             threading.Thread(target=server.serve_forever, daemon=True).start()
             port = server.server_address[1]
-            browser = start_browser(args.browser, os.path.join(tmp, "data", "tavro-popup-blocker", "browser"),
-                                    f"http://127.0.0.1:{port}/opener.html")
+            opener = f"http://127.0.0.1:{port}/opener.html"
+            profiles = os.path.join(tmp, "data", "tavro-popup-blocker")
+            if firefox:
+                browser, bidi_port = start_firefox(os.path.join(profiles, "firefox"), opener)
+                wait_for_window("^ad .*Firefox", timeout=30)
+            else:
+                browser = start_chromium(args.browser, os.path.join(profiles, "browser"), opener)
             expected += f"ads.localhost:{port}\r\n".encode()
 
+        if firefox:
+            xdotool("keydown", "ctrl")
         proc = subprocess.Popen([copy], cwd=tmp, env=env)
         window = wait_for_window(f"^{TITLE} Version")
         time.sleep(0.5)
         screenshot(args.shots, "1-started.png")
 
-        if args.browser:
+        if firefox:
+            let_popup_through_with_ctrl(bidi_port, args.shots)
+        elif args.browser:
             allow_blocked_domain(window, args.shots)
             time.sleep(0.3)
             screenshot(args.shots, "3-allowed.png")
@@ -201,7 +326,14 @@ def run(args, tmp):
         xdotool("mousemove", "--window", window, str(EXIT_BUTTON[0]), str(EXIT_BUTTON[1]))
         xdotool("click", "1")
         status = proc.wait(timeout=20)
+        if firefox:
+            answer = new_bidi_session(bidi_port)
+            if answer.get("type") != "success":
+                print(f"firefox's session was not ended at exit: {answer}", file=sys.stderr)
+                return 1
     finally:
+        if firefox:
+            xdotool("keyup", "ctrl")
         for p in (proc, browser):
             if p is not None and p.poll() is None:
                 p.kill()
@@ -220,7 +352,7 @@ def run(args, tmp):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--browser", help="Chromium to block a pop-up in")
+    parser.add_argument("--browser", help="Chromium to block a pop-up in, or firefox to let one through")
     parser.add_argument("program")
     parser.add_argument("shots", nargs="?", help="folder for screenshots")
     args = parser.parse_args()

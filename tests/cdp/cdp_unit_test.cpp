@@ -13,6 +13,7 @@
 #include "platform/websocket/json_connection.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
+#include "tests/support/silent_listener.h"
 
 #include <algorithm>
 #include <atomic>
@@ -382,20 +383,9 @@ TEST(PortListener, OnlyTheUsersOwnListenerOnTheLoopbackCounts) {
         EXPECT_EQ(listenerIn(heading + row.table, 9222, me), row.expected) << row.name;
 }
 
-// Accepts connections into its backlog and never reads or writes a byte.
-class SilentListener {
-public:
-    SilentListener() : m_acceptor(m_io, tcp::endpoint(net::ip::address_v4::loopback(), 0)) {}
-    std::uint16_t port() const { return m_acceptor.local_endpoint().port(); }
-
-private:
-    net::io_context m_io;
-    tcp::acceptor m_acceptor;
-};
-
 TEST(BrowserSearch, ASilentListenerCostsTheTickNothing) {
-    SilentListener named;
-    SilentListener fixed;
+    testing::SilentListener named;
+    testing::SilentListener fixed;
     const auto folder =
         std::filesystem::temp_directory_path() / ("tavro-silent-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);

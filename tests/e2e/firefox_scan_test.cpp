@@ -15,8 +15,10 @@
 #include "tests/support/chromium_process.h"
 #include "tests/support/firefox_driver.h"
 #include "tests/support/firefox_process.h"
+#include "tests/support/silent_listener.h"
 #include "tests/support/test_pages.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -200,6 +202,37 @@ TEST_F(FirefoxScan, CtrlHeldLetsThePopupThroughAndMovesItsDomain) {
     EXPECT_EQ(BrowserDriver::matching(driver.pages(), "/ad.html").size(), 1U);
 }
 
+// Firefox lists a pop-up as about:blank until its first page arrives; the
+// address it is loading is known from the start of its navigation.
+TEST_F(FirefoxScan, PopupWhoseFirstPageHasNotArrivedIsClosedAtTheFirstTick) {
+    testing::SilentListener stalled; // takes the request and never answers
+    const std::string ad = "http://ads.localhost:" + std::to_string(stalled.port()) + "/ad.html";
+    s_server->page("/stalled.html",
+                   "<!doctype html><script>window.open('" + ad + "', 'p', 'width=320,height=240')</script>");
+    driver.open(s_server->url("site.localhost", "/stalled.html"));
+    ASSERT_TRUE(driver.waitFor([](const Pages& pages) {
+        return std::any_of(pages.begin(), pages.end(), [](const TestPage& p) { return !p.openerId.empty(); });
+    }));
+    ASSERT_EQ(BrowserDriver::matching(driver.pages(), "about:blank").size(), 1U) << "the page arrived";
+    std::this_thread::sleep_for(100ms);
+
+    scan.tick();
+    EXPECT_EQ(entries(scan.form.lstBlockedUrls), Entries{"ads.localhost:" + std::to_string(stalled.port())});
+    EXPECT_EQ(scan.tones(), 1);
+}
+
+// The list of pages serves from tick to tick while Firefox tells of no
+// change; a pop-up opened after quiet ticks is such a change.
+TEST_F(FirefoxScan, PopupOpenedAfterQuietTicksIsClosedAtTheNextTick) {
+    scan.tick();
+    scan.tick();
+    driver.open(openerUrl("open=popup"));
+    ASSERT_TRUE(driver.waitFor(loaded("ad", 1)));
+    scan.tick();
+    EXPECT_EQ(scan.tones(), 1);
+    EXPECT_TRUE(driver.waitFor(countOf("/ad.html", 0), 5s)) << "the pop-up is still open";
+}
+
 TEST_F(FirefoxScan, NewBrowserWindowOpensInFirefox) {
     browsers::BrowserSet set({&browser});
     auto window = set.createBrowser();
@@ -216,7 +249,7 @@ TEST_F(FirefoxScan, SessionIsEndedWhenLetGoAndAHeldSessionIsAskedForAgainLater) 
 
     browser.link().letGo();
     EXPECT_THROW(second.createShellWindows(), Error) << "asked again before its back-off ended";
-    std::this_thread::sleep_for(1100ms);
+    std::this_thread::sleep_for(2100ms);
     EXPECT_NO_THROW(second.createShellWindows());
     EXPECT_THROW(browser.createShellWindows(), Error);
     second.link().letGo();

@@ -1,8 +1,27 @@
-#include "platform/cdp/browser_search.h"
+#include "platform/browsers/browser_search.h"
 
+#include <algorithm>
 #include <exception>
 
-namespace tavro::cdp {
+namespace tavro::browsers {
+
+namespace {
+
+constexpr std::chrono::seconds FirstRest{2};
+constexpr int MaxDoublings = 5;
+
+} // namespace
+
+bool PlaceBackoff::resting(const std::string& place, Clock::time_point now) const {
+    const auto it = m_places.find(place);
+    return it != m_places.end() && now < it->second.until;
+}
+
+void PlaceBackoff::failed(const std::string& place, Clock::time_point now) {
+    Rest& rest = m_places[place];
+    rest.failures = std::min(rest.failures + 1, MaxDoublings);
+    rest.until = now + FirstRest * (1 << (rest.failures - 1));
+}
 
 BrowserSearch::~BrowserSearch() {
     if (m_running.valid())
@@ -11,7 +30,7 @@ BrowserSearch::~BrowserSearch() {
 
 std::unique_ptr<Connection> BrowserSearch::search() {
     try {
-        return connectToBrowser(m_places, m_timeoutEach, &m_backoff);
+        return m_find(m_backoff);
     } catch (const std::exception&) {
         return nullptr;
     }
@@ -31,4 +50,8 @@ std::unique_ptr<Connection> BrowserSearch::take(std::chrono::milliseconds patien
     return m_running.get();
 }
 
-} // namespace tavro::cdp
+std::unique_ptr<Connection> BrowserSearch::finish() {
+    return m_running.valid() ? m_running.get() : nullptr;
+}
+
+} // namespace tavro::browsers

@@ -1,0 +1,92 @@
+// Firefox is looked for away from the caller: a listener that accepts and
+// never answers costs a look nothing, and a place that failed rests before it
+// is asked again.
+
+#include "platform/bidi/session_link.h"
+#include "platform/error.h"
+#include "tests/support/silent_listener.h"
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace tavro::bidi {
+namespace {
+
+using namespace std::chrono_literals;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+// Accepts every connection and closes it at once, counting them.
+class ClosingListener {
+public:
+    ClosingListener() : m_acceptor(m_io, tcp::endpoint(net::ip::address_v4::loopback(), 0)) {
+        accept();
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+    ~ClosingListener() {
+        m_io.stop();
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_acceptor.local_endpoint().port(); }
+    int connections() const { return m_connections; }
+
+private:
+    void accept() {
+        m_acceptor.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
+            if (ec)
+                return;
+            ++m_connections;
+            socket.close();
+            accept();
+        });
+    }
+
+    net::io_context m_io;
+    tcp::acceptor m_acceptor;
+    std::atomic<int> m_connections{0};
+    std::thread m_thread;
+};
+
+class SessionSearch : public ::testing::Test {
+protected:
+    SessionSearch() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tavro-search-XXXXXX").string();
+        m_folder = ::mkdtemp(pattern.data());
+    }
+    ~SessionSearch() override { std::filesystem::remove_all(m_folder); }
+    FirefoxPlaces serving(std::uint16_t port) const {
+        const std::string file = m_folder + "/WebDriverBiDiServer.json";
+        std::ofstream(file) << R"({"ws_host": "127.0.0.1", "ws_port": )" << port << "}";
+        return FirefoxPlaces{{file}};
+    }
+
+    std::string m_folder;
+};
+
+TEST_F(SessionSearch, ASilentListenerCostsALookNothing) {
+    testing::SilentListener silent;
+    SessionLink link(serving(silent.port()), Timeouts{});
+    for (int look = 0; look < 3; ++look) {
+        const auto started = Clock::now();
+        EXPECT_THROW(link.connection(), Error);
+        EXPECT_LT(Clock::now() - started, 50ms) << "look " << look;
+        std::this_thread::sleep_for(200ms);
+    }
+}
+
+TEST_F(SessionSearch, APlaceThatServesNoSessionRestsBeforeItIsAskedAgain) {
+    ClosingListener closing;
+    Timeouts timeouts;
+    timeouts.search = 2s;
+    SessionLink link(serving(closing.port()), timeouts);
+    for (int look = 0; look < 3; ++look)
+        EXPECT_THROW(link.connection(), Error);
+    EXPECT_EQ(closing.connections(), 1) << "asked again before its rest was over";
+}
+
+} // namespace
+} // namespace tavro::bidi
