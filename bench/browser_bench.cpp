@@ -92,7 +92,7 @@ struct Scanner {
 struct RunningScanner {
     RunningScanner(const std::string& portFile, bool announced) : scanner(portFile) {
         if (!announced)
-            scanner.browser.news()->mute();
+            scanner.browser.announcements().mute();
         // One tone per pop-up closed: the count of them.
         scanner.form.chkBeep.setValue(tavro::CheckBox::Checked);
         scanner.tick();
@@ -118,7 +118,7 @@ struct RunningScanner {
     QTimer ticks;
     // Told of every scan the notices start.
     std::function<void()> announcedScan = [] {};
-    tavro::qt::BrowserNewsWatch watch{*scanner.browser.news(), [] { return true; },
+    tavro::qt::BrowserNewsWatch watch{scanner.browser.news(), [] { return true; },
                                       [this] {
                                           announcedScan();
                                           scanner.tick();

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The browser automation: the open browser windows that the popup scan
 // examines and closes, and new browser windows for the vendor's pages. Every
@@ -79,9 +80,9 @@ public:
 class BrowserAutomation {
 public:
     virtual ~BrowserAutomation() = default;
-    // The connected browser's announcements, or nullptr for a browser that
-    // makes none.
-    virtual BrowserNews* news() { return nullptr; }
+    // The connected browsers' announcements: none for a browser that makes
+    // none.
+    virtual std::vector<BrowserNews*> news() { return {}; }
     // The collection; raises an Error when no browser can be reached.
     virtual std::shared_ptr<ShellWindows> createShellWindows() = 0;
     // A new, hidden browser window; raises an Error when none can be created.

@@ -90,13 +90,11 @@ int main(int argc, char* argv[]) {
     tavro::qt::TerminationSignals terminationSignals(
         [&window](int) { window.close(tavro::CloseReason::TaskManager); });
 
-    // The browser's news runs the tick's scan at once, on the same terms as a
+    // The browsers' news runs the tick's scan at once, on the same terms as a
     // tick: only while the timer runs.
-    std::unique_ptr<tavro::qt::BrowserNewsWatch> newsWatch;
-    if (tavro::BrowserNews* news = browser.news())
-        newsWatch = std::make_unique<tavro::qt::BrowserNewsWatch>(
-            *news, [&] { return toolkit.timer1().enabled() && !window.ended(); },
-            [&events] { events.Timer1_Timer(); });
+    tavro::qt::BrowserNewsWatch newsWatch(
+        browser.news(), [&] { return toolkit.timer1().enabled() && !window.ended(); },
+        [&events] { events.Timer1_Timer(); });
 
     events.Form_Load();
     if (window.ended())

@@ -5,6 +5,7 @@
 #include "platform/browser.h"
 
 #include <memory>
+#include <vector>
 
 namespace tavro::bidi {
 
@@ -19,6 +20,9 @@ public:
     std::shared_ptr<ShellWindows> createShellWindows() override;
     // A window of the connected Firefox; raises an Error when there is none.
     std::unique_ptr<NewBrowser> createBrowser() override;
+    // Firefox's events of pages opened by script.
+    std::vector<BrowserNews*> news() override { return {m_events.get()}; }
+    ContextEvents& events() { return *m_events; }
 
     SessionLink& link() { return *m_link; }
 

@@ -23,8 +23,10 @@ ContextEvents::ContextEvents(std::shared_ptr<SessionLink> link) : m_link(std::mo
 
 ContextEvents::~ContextEvents() {
     m_link->onConnected = nullptr;
-    if (Connection* c = m_link->openConnection())
+    if (Connection* c = m_link->openConnection()) {
         c->onEvent = nullptr;
+        c->onClosed = nullptr;
+    }
 }
 
 // Every event of the module, so that any change to a page's list entry
@@ -34,8 +36,12 @@ void ContextEvents::listenOn(Connection& c) {
     m_scripted.clear();
     m_subscribed = false;
     changed();
+    // The socket's watcher lets it go before its number can be used again.
+    c.onClosed = [this] { tell(); };
     c.onEvent = [this](const Json& event) { hear(event); };
     m_subscription = c.send("session.subscribe", {{"events", Json::array({"browsingContext"})}});
+    // A new handle to watch.
+    tell();
 }
 
 bool ContextEvents::toldOfEveryChange(Connection& c) {
@@ -82,6 +88,8 @@ void ContextEvents::heardAddress(const std::string& context, const std::string& 
     if (scripted->second == address)
         return;
     scripted->second = address;
+    if (m_muted)
+        return;
     m_news = true;
     tell();
 }
@@ -89,6 +97,16 @@ void ContextEvents::heardAddress(const std::string& context, const std::string& 
 void ContextEvents::tell() {
     if (m_listener)
         m_listener();
+}
+
+int ContextEvents::watchHandle() {
+    Connection* c = m_link->openConnection();
+    return c != nullptr ? c->nativeHandle() : -1;
+}
+
+void ContextEvents::readArrived() {
+    if (Connection* c = m_link->openConnection())
+        c->poll();
 }
 
 bool ContextEvents::takeNews() {

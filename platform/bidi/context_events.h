@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/bidi/session_link.h"
+#include "platform/browser.h"
 
 #include <cstddef>
 #include <functional>
@@ -17,10 +18,10 @@ namespace tavro::bidi {
 // arrives: with this, the walk knows a new pop-up's address as early as
 // Firefox does. News is a page opened by script getting an address with a
 // host, or changing it: a page without one has nothing to scan yet.
-class ContextEvents final {
+class ContextEvents final : public BrowserNews {
 public:
     explicit ContextEvents(std::shared_ptr<SessionLink> link);
-    ~ContextEvents();
+    ~ContextEvents() override;
     ContextEvents(const ContextEvents&) = delete;
     ContextEvents& operator=(const ContextEvents&) = delete;
 
@@ -38,10 +39,14 @@ public:
     // A page the program asked to close changes the list too.
     void changed() { ++m_changes; }
 
-    // Told of news, possibly in the middle of a scan.
-    void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
-    // True once for everything heard since it was last asked.
-    bool takeNews();
+    void setListener(std::function<void()> listener) override { m_listener = std::move(listener); }
+    int watchHandle() override;
+    void readArrived() override;
+    bool takeNews() override;
+
+    // Stops asking new sessions for news, as a browser that tells none; the
+    // events the walk needs are still asked for.
+    void mute() { m_muted = true; }
 
 private:
     void listenOn(Connection& c);
@@ -57,6 +62,7 @@ private:
     // address may be megabytes long.
     std::map<std::string, std::size_t> m_scripted;
     bool m_news = false;
+    bool m_muted = false;
     // The request for events, until Firefox has answered it.
     long m_subscription = 0;
     bool m_subscribed = false;

@@ -2,6 +2,9 @@
 
 #include "platform/error.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace tavro::browsers {
 
 namespace {
@@ -107,12 +110,11 @@ std::unique_ptr<NewBrowser> BrowserSet::createBrowser() {
     return std::make_unique<DesktopNewBrowser>(m_opener);
 }
 
-BrowserNews* BrowserSet::news() {
-    for (BrowserAutomation* member : m_members) {
-        if (BrowserNews* news = member->news())
-            return news;
-    }
-    return nullptr;
+std::vector<BrowserNews*> BrowserSet::news() {
+    std::vector<BrowserNews*> all;
+    for (BrowserAutomation* member : m_members)
+        std::ranges::copy(member->news(), std::back_inserter(all));
+    return all;
 }
 
 } // namespace tavro::browsers

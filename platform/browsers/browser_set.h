@@ -26,8 +26,8 @@ public:
     // browser through the desktop's opener; raises an Error when neither can
     // be had.
     std::unique_ptr<NewBrowser> createBrowser() override;
-    // The announcements of the first member that makes any.
-    BrowserNews* news() override;
+    // The announcements of every member.
+    std::vector<BrowserNews*> news() override;
 
 private:
     std::vector<BrowserAutomation*> m_members;

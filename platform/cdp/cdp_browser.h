@@ -5,6 +5,7 @@
 #include "platform/cdp/page_announcements.h"
 
 #include <memory>
+#include <vector>
 
 namespace tavro::cdp {
 
@@ -21,7 +22,8 @@ public:
     // answers.
     std::unique_ptr<NewBrowser> createBrowser() override;
     // The browser's notices of pages opened by script.
-    PageAnnouncements* news() override { return &m_announcements; }
+    std::vector<BrowserNews*> news() override { return {&m_announcements}; }
+    PageAnnouncements& announcements() { return m_announcements; }
 
     BrowserLink& link() { return *m_link; }
 

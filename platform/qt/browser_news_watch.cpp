@@ -6,22 +6,27 @@
 
 namespace tavro::qt {
 
-BrowserNewsWatch::BrowserNewsWatch(BrowserNews& news, std::function<bool()> allowed,
+BrowserNewsWatch::BrowserNewsWatch(std::vector<BrowserNews*> news, std::function<bool()> allowed,
                                    std::function<void()> scan, std::chrono::milliseconds window)
-    : m_news(news), m_allowed(std::move(allowed)), m_scan(std::move(scan)), m_window(window) {
+    : m_allowed(std::move(allowed)), m_scan(std::move(scan)), m_window(window) {
     m_scanTimer.setSingleShot(true);
     m_scanTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_scanTimer, &QTimer::timeout, this, [this] { runScan(); });
-    m_news.setListener([this] { heard(); });
+    m_sources.reserve(news.size());
+    for (BrowserNews* source : news) {
+        m_sources.push_back(Source{source});
+        source->setListener([this] { heard(); });
+    }
     rewatch();
 }
 
 BrowserNewsWatch::~BrowserNewsWatch() {
-    m_news.setListener(nullptr);
+    for (const Source& source : m_sources)
+        source.news->setListener(nullptr);
 }
 
 // Called in the middle of anything, a scan among them: only the socket
-// notifier is changed here, before a closed socket's number can be reused;
+// notifiers are changed here, before a closed socket's number can be reused;
 // the rest waits for the event loop.
 void BrowserNewsWatch::heard() {
     rewatch();
@@ -38,31 +43,39 @@ void BrowserNewsWatch::heard() {
 }
 
 void BrowserNewsWatch::rewatch() {
-    const int handle = m_news.watchHandle();
-    if (handle == m_handle)
-        return;
-    if (m_notifier != nullptr) {
-        // It may be the notifier whose signal is being delivered right now.
-        m_notifier->setEnabled(false);
-        m_notifier->deleteLater();
-        m_notifier = nullptr;
-    }
-    m_handle = handle;
-    if (handle >= 0) {
-        m_notifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
-        QObject::connect(m_notifier, &QSocketNotifier::activated, this, [this] { readable(); });
-    }
+    for (Source& source : m_sources)
+        rewatch(source);
 }
 
-void BrowserNewsWatch::readable() {
-    m_news.readArrived();
-    rewatch();
+void BrowserNewsWatch::rewatch(Source& source) {
+    const int handle = source.news->watchHandle();
+    if (handle == source.handle)
+        return;
+    if (source.notifier != nullptr) {
+        // It may be the notifier whose signal is being delivered right now.
+        source.notifier->setEnabled(false);
+        source.notifier->deleteLater();
+        source.notifier = nullptr;
+    }
+    source.handle = handle;
+    if (handle >= 0) {
+        source.notifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
+        // The sources never move: the vector is filled before any notifier.
+        QObject::connect(source.notifier, &QSocketNotifier::activated, this, [this, &source] {
+            source.news->readArrived();
+            rewatch(source);
+        });
+    }
 }
 
 void BrowserNewsWatch::settle() {
     rewatch();
+    // Every source is asked, so none keeps old news for later.
+    bool news = false;
+    for (const Source& source : m_sources)
+        news = source.news->takeNews() || news;
     // News heard while blocking is off is dropped: Disable stops these scans too.
-    if (!m_news.takeNews() || !m_allowed() || m_scanTimer.isActive())
+    if (!news || !m_allowed() || m_scanTimer.isActive())
         return;
     const auto due = m_lastScans[0] + m_window - Clock::now();
     m_scanTimer.start(

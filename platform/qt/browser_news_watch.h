@@ -6,12 +6,13 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 class QSocketNotifier;
 
 namespace tavro::qt {
 
-// Turns the browser's news into scans on the user-interface thread, through
+// Turns the browsers' news into scans on the user-interface thread, through
 // the event loop as the timer's ticks come: never inside another handler,
 // and so also while a message box waits. News is acted on only while scans
 // are allowed (blocking is on). A burst of news gives one scan at once and at
@@ -22,8 +23,8 @@ class BrowserNewsWatch final : public QObject {
 public:
     static constexpr std::chrono::milliseconds DefaultWindow{400};
 
-    BrowserNewsWatch(BrowserNews& news, std::function<bool()> allowed, std::function<void()> scan,
-                     std::chrono::milliseconds window = DefaultWindow);
+    BrowserNewsWatch(std::vector<BrowserNews*> news, std::function<bool()> allowed,
+                     std::function<void()> scan, std::chrono::milliseconds window = DefaultWindow);
     ~BrowserNewsWatch() override;
     BrowserNewsWatch(const BrowserNewsWatch&) = delete;
     BrowserNewsWatch& operator=(const BrowserNewsWatch&) = delete;
@@ -34,18 +35,23 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // One browser's news and the notifier on its handle.
+    struct Source {
+        BrowserNews* news;
+        QSocketNotifier* notifier = nullptr;
+        int handle = -1;
+    };
+
     void heard();
     void rewatch();
+    void rewatch(Source& source);
     void settle();
-    void readable();
     void runScan();
 
-    BrowserNews& m_news;
+    std::vector<Source> m_sources;
     std::function<bool()> m_allowed;
     std::function<void()> m_scan;
     std::chrono::milliseconds m_window;
-    QSocketNotifier* m_notifier = nullptr;
-    int m_handle = -1;
     bool m_settlePosted = false;
     QTimer m_scanTimer;
     // The starts of the last two announced scans, the earlier first.

@@ -1,9 +1,11 @@
-// The scans the browser's own notices start, against a real Chromium: the
-// real adapter and the toolkit's watch in a Qt event loop, the real
-// Timer1_Timer, fakes for the window, the keys and the tone.
+// The scans the browser's own notices start, against a real Chromium and a
+// real Firefox: the real adapters and the toolkit's watch in a Qt event loop,
+// the real Timer1_Timer, fakes for the window, the keys and the tone.
 
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
+#include "platform/bidi/bidi_browser.h"
+#include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/qt/browser_news_watch.h"
 #include "tests/fakes/fake_platform.h"
@@ -11,7 +13,11 @@
 #include "tests/qt/qt_test_support.h"
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
+#include "tests/support/firefox_driver.h"
+#include "tests/support/firefox_process.h"
 #include "tests/support/page_server.h"
+#include "tests/support/test_pages.h"
+#include "tests/support/virtual_display.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -79,7 +85,7 @@ protected:
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
     Quellit form{platform};
     bool blocking = true;
-    qt::BrowserNewsWatch watch{*browser.news(), [this] { return blocking; }, [this] { Timer1_Timer(form); }};
+    qt::BrowserNewsWatch watch{browser.news(), [this] { return blocking; }, [this] { Timer1_Timer(form); }};
 };
 
 testing::PageServer* AnnouncedScan::s_server = nullptr;
@@ -108,7 +114,7 @@ TEST_F(AnnouncedScan, NothingIsClosedWhileBlockingIsOff) {
 }
 
 TEST_F(AnnouncedScan, WithoutNoticesTheTicksStillClosePopups) {
-    browser.news()->mute();
+    browser.announcements().mute();
     start();
     QTimer ticks;
     QObject::connect(&ticks, &QTimer::timeout, [this] { Timer1_Timer(form); });
@@ -117,6 +123,43 @@ TEST_F(AnnouncedScan, WithoutNoticesTheTicksStillClosePopups) {
     EXPECT_EQ(fake.tone.calls.size(), 1U);
     EXPECT_EQ(watch.scans(), 0) << "a notice came through after all";
     EXPECT_LT(lived, 3000);
+}
+
+// Firefox's events start the scan too, through the set of browsers the
+// program watches, beside a Chromium that tells nothing.
+TEST(AnnouncedScanFirefox, PopupIsClosedWithoutWaitingForATick) {
+    qttest::ensureApplication();
+    testing::VirtualDisplay display;
+    ASSERT_TRUE(display.running()) << "Xvfb could not be started";
+    testing::PageServer server;
+    testing::servePages(server);
+    testing::FirefoxProcess firefox(display.name());
+    firefox.start();
+
+    browsers::Timeouts timeouts;
+    timeouts.search = 10s;
+    timeouts.browser = 5s;
+    bidi::BidiBrowserAutomation firefoxAutomation{bidi::FirefoxPlaces{{firefox.serverFile()}}, timeouts};
+    cdp::CdpBrowserAutomation absentChromium{cdp::BrowserPlaces{{}, {}}};
+    browsers::BrowserSet browsers{{&absentChromium, &firefoxAutomation}};
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form{platform};
+    form.chkBeep.setValue(CheckBox::Checked);
+    qt::BrowserNewsWatch watch{browsers.news(), [] { return true; }, [&] { Timer1_Timer(form); }};
+
+    testing::FirefoxDriver driver{firefoxAutomation.link()};
+    driver.reset(server.url("home.localhost", "/home.html"));
+    Timer1_Timer(form);
+    ASSERT_NE(form.BrowserWindows, nullptr);
+
+    // No tick comes at all: only Firefox's events can start the scan.
+    driver.open(server.url("site.localhost", "/opener.html?open=popup"));
+    qttest::processUntil([&] { return !fake.tone.calls.empty(); }, 5000);
+    ASSERT_EQ(fake.tone.calls.size(), 1U) << "not closed without a tick";
+    EXPECT_GE(watch.scans(), 1);
+    EXPECT_EQ(fakes::entries(form.lstBlockedUrls), std::vector<std::string>{server.domain("ads.localhost")});
 }
 
 } // namespace

@@ -56,12 +56,15 @@ protected:
     }
 
     SocketNews news;
+    // A second browser's news, as Firefox's beside Chromium's.
+    SocketNews second;
     bool allowed = true;
     int scans = 0;
     int depth = 0;
     int deepest = 0;
     std::function<void()> duringScan = [] {};
-    qt::BrowserNewsWatch watch{news, [this] { return allowed; },
+    qt::BrowserNewsWatch watch{{&news, &second},
+                               [this] { return allowed; },
                                [this] {
                                    ++scans;
                                    deepest = std::max(deepest, ++depth);
@@ -86,6 +89,17 @@ TEST_F(NewsWatch, ABurstGivesOneScanAtOnceAndNoQueue) {
     wait(700);
     EXPECT_EQ(scans, 3);
     EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(NewsWatch, EitherBrowsersNewsGivesAScanAndBothTogetherOne) {
+    second.announce();
+    ASSERT_TRUE(qttest::processUntil([&] { return scans == 1; }, 2000))
+        << "the second browser is not watched";
+    wait(500);
+    news.announce();
+    second.announce();
+    wait(500);
+    EXPECT_EQ(scans, 2);
 }
 
 TEST_F(NewsWatch, NewsWhileScansAreNotAllowedIsDropped) {
