@@ -2,6 +2,9 @@
 // addresses are 2 MB long, Chromium's limit, beside a pop-up the scan must
 // still close. The scan runs in a process of its own, so only its memory is
 // counted: the peak (VmHWM) and what it keeps once the ticks are over (VmRSS).
+// Then the real program, found beside this benchmark, runs on Qt's offscreen
+// platform against the same browser, in a fresh folder with a fresh user,
+// and its own peak and resident memory are printed the same way.
 //
 // usage: long_address_bench [--pages N]   (default: 10)
 
@@ -14,9 +17,11 @@
 #include "tests/support/page_server.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <string>
@@ -31,9 +36,9 @@ using tavro::testing::BrowserDriver;
 
 constexpr std::size_t LongestAddress = 2U * 1024U * 1024U;
 
-// A field of /proc/self/status in MiB.
-double statusMiB(const char* field) {
-    std::ifstream status("/proc/self/status");
+// A field of /proc/PID/status in MiB.
+double statusMiB(const char* field, const std::string& process = "self") {
+    std::ifstream status("/proc/" + process + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind(field, 0) == 0)
@@ -72,6 +77,48 @@ int scanOnly(const std::string& portFile) {
                 "pop-ups closed: %zu\n",
                 before, statusMiB("VmHWM:"), statusMiB("VmRSS:"), fake.tone.calls.size());
     return 0;
+}
+
+// The real program with its window, tray and timer, five seconds against the
+// browser: it finds the browser through the port file in its own profile
+// folder, as the user's program does.
+void realProgram(const std::filesystem::path& program, const std::string& portFile) {
+    namespace fs = std::filesystem;
+    if (!fs::exists(program)) {
+        std::printf("The real program: not measured, %s is not built\n", program.c_str());
+        return;
+    }
+    const fs::path home = fs::temp_directory_path() / ("tavro-long-address-" + std::to_string(::getpid()));
+    fs::remove_all(home);
+    fs::create_directories(home / "program");
+    fs::create_directories(home / "data" / "tavro-popup-blocker" / "browser");
+    fs::create_directories(home / "runtime");
+    fs::permissions(home / "runtime", fs::perms::owner_all);
+    fs::copy_file(program, home / "program" / "tavro-popup-blocker");
+    fs::copy_file(portFile, home / "data" / "tavro-popup-blocker" / "browser" / "DevToolsActivePort");
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const std::string copy = home / "program" / "tavro-popup-blocker";
+        ::execl(copy.c_str(), copy.c_str(), static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    const std::string process = std::to_string(pid);
+    std::this_thread::sleep_for(1s);
+    const double started = statusMiB("VmRSS:", process);
+    std::this_thread::sleep_for(4s);
+    std::printf("The real program: resident 1 s after its start %.1f MiB, peak over 5 s of ticks %.1f MiB, "
+                "resident then %.1f MiB\n",
+                started, statusMiB("VmHWM:", process), statusMiB("VmRSS:", process));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    fs::remove_all(home);
 }
 
 } // namespace
@@ -123,5 +170,17 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 1;
+
+    {
+        BrowserDriver driver(chromium.portFile());
+        driver.open(server.url("site.localhost", "/opener.html"));
+        driver.waitFor([](const auto& all) { return BrowserDriver::titled(all, "ad").size() == 1; }, 30s);
+    }
+    realProgram(std::filesystem::canonical("/proc/self/exe").parent_path() / "tavro-popup-blocker",
+                chromium.portFile());
+    BrowserDriver driver(chromium.portFile());
+    std::printf("  pop-ups left open after it: %zu\n", BrowserDriver::titled(driver.pages(), "ad").size());
+    return 0;
 }

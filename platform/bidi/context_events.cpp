@@ -7,17 +7,11 @@ namespace tavro::bidi {
 namespace {
 
 constexpr const char* BlankAddress = "about:blank";
-constexpr std::size_t NoAddress = 0;
-
-// "scheme://host...": an address whose page has a domain to judge.
-bool hasHost(const std::string& url) {
-    const auto scheme = url.find("://");
-    return scheme != std::string::npos && scheme + 3 < url.size() && url[scheme + 3] != '/';
-}
 
 } // namespace
 
-ContextEvents::ContextEvents(std::shared_ptr<SessionLink> link) : m_link(std::move(link)) {
+ContextEvents::ContextEvents(std::shared_ptr<SessionLink> link)
+    : PageNews([link] { return link->openConnection(); }), m_link(std::move(link)) {
     m_link->onConnected = [this](Connection& c) { listenOn(c); };
 }
 
@@ -36,12 +30,10 @@ void ContextEvents::listenOn(Connection& c) {
     m_scripted.clear();
     m_subscribed = false;
     changed();
-    // The socket's watcher lets it go before its number can be used again.
     c.onClosed = [this] { tell(); };
     c.onEvent = [this](const Json& event) { hear(event); };
     m_subscription = c.send("session.subscribe", {{"events", Json::array({"browsingContext"})}});
-    // A new handle to watch.
-    tell();
+    startOver();
 }
 
 bool ContextEvents::toldOfEveryChange(Connection& c) {
@@ -66,51 +58,24 @@ void ContextEvents::hear(const Json& event) {
     if (method == "browsingContext.contextCreated") {
         // Only a top-level page that a script opened can be a pop-up.
         if (!stringField(*params, "originalOpener").empty() && stringField(*params, "parent").empty())
-            m_scripted.try_emplace(context, NoAddress);
-        heardAddress(context, stringField(*params, "url"));
+            m_scripted.insert(context);
+        heardOf(context, stringField(*params, "url"));
     } else if (method == "browsingContext.navigationStarted") {
         m_loading[context] = stringField(*params, "url");
-        heardAddress(context, m_loading[context]);
+        heardOf(context, m_loading[context]);
     } else if (method == "browsingContext.load") {
         m_loading.erase(context);
-        heardAddress(context, stringField(*params, "url"));
+        heardOf(context, stringField(*params, "url"));
     } else if (method == "browsingContext.contextDestroyed") {
         m_loading.erase(context);
         m_scripted.erase(context);
+        forgetPage(context);
     }
 }
 
-void ContextEvents::heardAddress(const std::string& context, const std::string& url) {
-    const auto scripted = m_scripted.find(context);
-    if (scripted == m_scripted.end() || !hasHost(url))
-        return;
-    const std::size_t address = std::hash<std::string>{}(url);
-    if (scripted->second == address)
-        return;
-    scripted->second = address;
-    if (m_muted)
-        return;
-    m_news = true;
-    tell();
-}
-
-void ContextEvents::tell() {
-    if (m_listener)
-        m_listener();
-}
-
-int ContextEvents::watchHandle() {
-    Connection* c = m_link->openConnection();
-    return c != nullptr ? c->nativeHandle() : -1;
-}
-
-void ContextEvents::readArrived() {
-    if (Connection* c = m_link->openConnection())
-        c->poll();
-}
-
-bool ContextEvents::takeNews() {
-    return std::exchange(m_news, false);
+void ContextEvents::heardOf(const std::string& context, const std::string& url) {
+    if (m_scripted.contains(context))
+        heardAddress(context, url);
 }
 
 const std::string& ContextEvents::addressOf(const std::string& id, const std::string& listed) const {

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "platform/bidi/session_link.h"
-#include "platform/browser.h"
+#include "platform/browsers/page_news.h"
 
-#include <cstddef>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -16,9 +14,9 @@ namespace tavro::bidi {
 // session. A navigation names the address being loaded as it starts, while
 // the list of pages shows a new page as about:blank until its first document
 // arrives: with this, the walk knows a new pop-up's address as early as
-// Firefox does. News is a page opened by script getting an address with a
-// host, or changing it: a page without one has nothing to scan yet.
-class ContextEvents final : public BrowserNews {
+// Firefox does, and a page opened by script getting or changing its address
+// is news.
+class ContextEvents final : public browsers::PageNews {
 public:
     explicit ContextEvents(std::shared_ptr<SessionLink> link);
     ~ContextEvents() override;
@@ -39,30 +37,16 @@ public:
     // A page the program asked to close changes the list too.
     void changed() { ++m_changes; }
 
-    void setListener(std::function<void()> listener) override { m_listener = std::move(listener); }
-    int watchHandle() override;
-    void readArrived() override;
-    bool takeNews() override;
-
-    // Stops asking new sessions for news, as a browser that tells none; the
-    // events the walk needs are still asked for.
-    void mute() { m_muted = true; }
-
 private:
     void listenOn(Connection& c);
     void hear(const Json& event);
-    void heardAddress(const std::string& context, const std::string& url);
-    void tell();
+    void heardOf(const std::string& context, const std::string& url);
 
     std::shared_ptr<SessionLink> m_link;
-    std::function<void()> m_listener;
     // The address each page started loading, until its document arrives.
     std::map<std::string, std::string> m_loading;
-    // The last address heard of each page opened by script, as a hash: an
-    // address may be megabytes long.
-    std::map<std::string, std::size_t> m_scripted;
-    bool m_news = false;
-    bool m_muted = false;
+    // The top-level pages a script opened: only they can be pop-ups.
+    std::set<std::string> m_scripted;
     // The request for events, until Firefox has answered it.
     long m_subscription = 0;
     bool m_subscribed = false;

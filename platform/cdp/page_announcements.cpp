@@ -8,12 +8,6 @@ namespace tavro::cdp {
 
 namespace {
 
-// "scheme://host...": an address whose page has a domain to judge.
-bool hasHost(const std::string& url) {
-    const auto scheme = url.find("://");
-    return scheme != std::string::npos && scheme + 3 < url.size() && url[scheme + 3] != '/';
-}
-
 std::string destroyedTarget(const Json& event) {
     const auto method = event.find("method");
     if (method == event.end() || *method != "Target.targetDestroyed")
@@ -27,7 +21,8 @@ std::string destroyedTarget(const Json& event) {
 
 } // namespace
 
-PageAnnouncements::PageAnnouncements(std::shared_ptr<BrowserLink> link) : m_link(std::move(link)) {
+PageAnnouncements::PageAnnouncements(std::shared_ptr<BrowserLink> link)
+    : PageNews([link] { return link->openConnection(); }), m_link(std::move(link)) {
     m_link->onConnected = [this](Connection& c) { listenOn(c); };
 }
 
@@ -40,51 +35,19 @@ PageAnnouncements::~PageAnnouncements() {
 }
 
 void PageAnnouncements::listenOn(Connection& c) {
-    m_addresses.clear();
-    // The socket's watcher lets it go before its number can be used again.
     c.onClosed = [this] { tell(); };
-    if (!m_muted) {
+    if (!muted()) {
         c.onEvent = [this](const Json& event) { hear(event); };
         c.post("Target.setDiscoverTargets", {{"discover", true}});
     }
-    // A new handle to watch.
-    tell();
+    startOver();
 }
 
 void PageAnnouncements::hear(const Json& event) {
-    if (const std::string gone = destroyedTarget(event); !gone.empty()) {
-        m_addresses.erase(gone);
-        return;
-    }
-    const auto page = announcedPage(event);
-    if (!page || !hasHost(page->url))
-        return;
-    const std::size_t address = std::hash<std::string>{}(page->url);
-    const auto [known, added] = m_addresses.try_emplace(page->id, address);
-    if (!added && known->second == address)
-        return;
-    known->second = address;
-    m_news = true;
-    tell();
-}
-
-void PageAnnouncements::tell() {
-    if (m_listener)
-        m_listener();
-}
-
-int PageAnnouncements::watchHandle() {
-    Connection* c = m_link->openConnection();
-    return c != nullptr ? c->nativeHandle() : -1;
-}
-
-void PageAnnouncements::readArrived() {
-    if (Connection* c = m_link->openConnection())
-        c->poll();
-}
-
-bool PageAnnouncements::takeNews() {
-    return std::exchange(m_news, false);
+    if (const std::string gone = destroyedTarget(event); !gone.empty())
+        forgetPage(gone);
+    else if (const auto page = announcedPage(event))
+        heardAddress(page->id, page->url);
 }
 
 } // namespace tavro::cdp
