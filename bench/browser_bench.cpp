@@ -10,7 +10,8 @@
 //      and notices with 50 idle tabs, beside the browser's own CPU time alone.
 //   5. the tick times and pop-up lifetimes of the same scan in Firefox.
 //
-// usage: browser_bench [--seconds N] [--popups N] [--cpu-only]   (defaults: 60 s, 60 pop-ups)
+// usage: browser_bench [--seconds N] [--popups N] [--cpu-only | --firefox-only]
+//        (defaults: 60 s, 60 pop-ups)
 
 #include "bench/firefox_figures.h"
 #include "blocking/popup_scan.h"
@@ -391,6 +392,7 @@ int main(int argc, char** argv) {
     int seconds = 60;
     int popups = 60;
     const bool cpuOnly = argc > 1 && std::strcmp(argv[argc - 1], "--cpu-only") == 0;
+    const bool firefoxOnly = argc > 1 && std::strcmp(argv[argc - 1], "--firefox-only") == 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--seconds") == 0)
             seconds = std::max(1, std::atoi(argv[i + 1]));
@@ -405,6 +407,10 @@ int main(int argc, char** argv) {
     server.page("/tab.html", "<!doctype html><title>tab</title><p>an idle tab</p>");
     server.page("/ad.html", "<!doctype html><title>ad</title>buy now");
     server.page("/opener.html", OpenerPage);
+    if (firefoxOnly) {
+        tavro::bench::firefoxFigures(server, popups);
+        return 0;
+    }
     ChromiumProcess chromium;
     chromium.start();
     BrowserDriver driver(chromium.portFile());
