@@ -140,14 +140,7 @@ void tickTimes(BrowserDriver& driver, PageServer& server, const std::string& por
     for (std::size_t tabs : {10U, 50U, 200U}) {
         openTabs(driver, server, tabs);
         Scanner scanner(portFile);
-        for (int i = 0; i < 5; ++i)
-            scanner.tick();
-        std::vector<double> times;
-        for (int i = 0; i < 40; ++i) {
-            times.push_back(scanner.tick());
-            std::this_thread::sleep_for(20ms);
-        }
-        const Summary s = summarise(times);
+        const Summary s = tavro::bench::timeTicks([&] { return scanner.tick(); });
         std::printf("  %3zu tabs: median %.2f ms, 95th percentile %.2f ms, max %.2f ms\n", tabs, s.median,
                     s.p95, s.max);
         // The first tick that meets them asks every page what it shows.

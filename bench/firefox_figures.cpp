@@ -86,14 +86,7 @@ void tickTimes(const std::string& serverFile, testing::PageServer& server) {
     driver.reset(server.url("home.localhost", "/tab.html"));
     for (std::size_t tabs : {10U, 50U, 200U}) {
         openTabs(driver, server, tabs);
-        for (int i = 0; i < 5; ++i)
-            scanner.tick();
-        std::vector<double> times;
-        for (int i = 0; i < 40; ++i) {
-            times.push_back(scanner.tick());
-            std::this_thread::sleep_for(20ms);
-        }
-        const Summary s = summarise(times);
+        const Summary s = timeTicks([&] { return scanner.tick(); });
         const Summary list = summarise(listTimes(scanner));
         std::printf("  %3zu tabs: median %.2f ms, 95th percentile %.2f ms, max %.2f ms"
                     " (Firefox's list of pages alone: median %.2f ms)\n",
@@ -200,6 +193,17 @@ Summary summarise(std::vector<double> values) {
     s.p95 = values[std::min(values.size() - 1, values.size() * 95 / 100)];
     s.max = values.back();
     return s;
+}
+
+Summary timeTicks(const std::function<double()>& tick) {
+    for (int i = 0; i < 5; ++i)
+        tick();
+    std::vector<double> times;
+    for (int i = 0; i < 40; ++i) {
+        times.push_back(tick());
+        std::this_thread::sleep_for(20ms);
+    }
+    return summarise(times);
 }
 
 void firefoxFigures(testing::PageServer& server, int popups) {
