@@ -19,7 +19,6 @@
 #include "tests/support/test_pages.h"
 #include "tests/support/virtual_display.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -66,13 +65,11 @@ protected:
         Timer1_Timer(form);
         ASSERT_NE(form.BrowserWindows, nullptr);
     }
-    // The pop-up's life from the moment its opener is asked for, in ms.
-    qint64 openPopupAndWait(int timeoutMs) {
-        QElapsedTimer clock;
-        clock.start();
+    // Opens a pop-up and waits until it is closed or the time is up. How soon
+    // is browser_bench's to measure.
+    void openPopupAndWait(int timeoutMs) {
         driver.open(s_server->url("site.localhost", "/opener.html"));
         qttest::processUntil([&] { return !fake.tone.calls.empty(); }, timeoutMs);
-        return clock.elapsed();
     }
 
     static testing::PageServer* s_server;
@@ -94,9 +91,8 @@ testing::ChromiumProcess* AnnouncedScan::s_chromium = nullptr;
 TEST_F(AnnouncedScan, PopupIsClosedWithoutWaitingForATick) {
     start();
     // No tick comes at all: only the browser's notice can start the scan.
-    const qint64 lived = openPopupAndWait(3000);
+    openPopupAndWait(3000);
     ASSERT_EQ(fake.tone.calls.size(), 1U) << "not closed without a tick";
-    EXPECT_LT(lived, 600) << "no sooner than a tick would have come";
     EXPECT_GE(watch.scans(), 1);
     EXPECT_EQ(fakes::entries(form.lstBlockedUrls),
               std::vector<std::string>{s_server->domain("ads.localhost")});
@@ -119,10 +115,9 @@ TEST_F(AnnouncedScan, WithoutNoticesTheTicksStillClosePopups) {
     QTimer ticks;
     QObject::connect(&ticks, &QTimer::timeout, [this] { Timer1_Timer(form); });
     ticks.start(600);
-    const qint64 lived = openPopupAndWait(3000);
+    openPopupAndWait(3000);
     EXPECT_EQ(fake.tone.calls.size(), 1U);
     EXPECT_EQ(watch.scans(), 0) << "a notice came through after all";
-    EXPECT_LT(lived, 3000);
 }
 
 // Firefox's events start the scan too, through the set of browsers the
