@@ -1,9 +1,11 @@
 // Firefox is looked for away from the caller: a listener that accepts and
 // never answers costs a look nothing, and a place that failed rests before it
-// is asked again.
+// is asked again. A peer that serves a session may answer anything.
 
+#include "platform/bidi/bidi_browser.h"
 #include "platform/bidi/session_link.h"
 #include "platform/error.h"
+#include "tests/support/scripted_endpoint.h"
 #include "tests/support/silent_listener.h"
 
 #include <atomic>
@@ -86,6 +88,24 @@ TEST_F(SessionSearch, APlaceThatServesNoSessionRestsBeforeItIsAskedAgain) {
     for (int look = 0; look < 3; ++look)
         EXPECT_THROW(link.connection(), Error);
     EXPECT_EQ(closing.connections(), 1) << "asked again before its rest was over";
+}
+
+// A new window asked of a peer that answers in a shape Firefox never sends
+// goes on as far as it can; it never raises anything but the program's Error.
+TEST_F(SessionSearch, AnOddAnswerToANewWindowIsReadWithoutHarm) {
+    testing::ScriptedEndpoint peer([](const Json& request, const testing::ScriptedEndpoint::Reply& reply) {
+        Json result = Json::object();
+        if (stringField(request, "method") == "session.new")
+            result = {{"sessionId", "s"}, {"capabilities", Json::object()}};
+        else if (stringField(request, "method") == "browsingContext.create")
+            result = Json::array({1, 2});
+        reply({{"type", "success"}, {"id", request["id"]}, {"result", result}});
+        return true;
+    });
+    Timeouts timeouts;
+    timeouts.search = 5s;
+    BidiBrowserAutomation firefox(serving(peer.port()), timeouts);
+    EXPECT_NO_THROW(firefox.createBrowser()->Navigate2("http://example.test/"));
 }
 
 } // namespace

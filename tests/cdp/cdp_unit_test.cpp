@@ -13,6 +13,7 @@
 #include "platform/websocket/json_connection.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
+#include "tests/support/scripted_endpoint.h"
 #include "tests/support/silent_listener.h"
 
 #include <algorithm>
@@ -41,90 +42,7 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 namespace websocket = beast::websocket;
 using tcp = net::ip::tcp;
-
-// A browser endpoint whose answers the test scripts. It serves one client at a
-// time: /json/version over HTTP, and the WebSocket at any other path.
-class ScriptedEndpoint {
-public:
-    // Answers with a message, or with raw bytes on the socket (a frame of its own making).
-    struct Reply {
-        std::function<void(const Json&)> message;
-        std::function<void(const std::string&)> raw;
-        void operator()(const Json& answer) const { message(answer); }
-    };
-    // Gets each request; answers through reply (or not), may sleep first.
-    // Returning false closes the connection.
-    using Script = std::function<bool(const Json& request, const Reply& reply)>;
-
-    explicit ScriptedEndpoint(Script script, std::string version = {})
-        : m_script(std::move(script)), m_version(std::move(version)),
-          m_acceptor(m_io, tcp::endpoint(net::ip::address_v4::loopback(), 0)) {
-        m_port = m_acceptor.local_endpoint().port();
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~ScriptedEndpoint() {
-        m_stop = true;
-        boost::system::error_code ignored;
-        // Wake the accept with a connection of our own.
-        tcp::socket poke(m_io);
-        poke.connect(tcp::endpoint(net::ip::address_v4::loopback(), m_port), ignored);
-        m_thread.join();
-    }
-    std::uint16_t port() const { return m_port; }
-    std::string path() const { return "/devtools/browser/test"; }
-    int connections() const { return m_connections; }
-
-private:
-    void serve() {
-        while (!m_stop) {
-            tcp::socket socket(m_io);
-            boost::system::error_code ec;
-            m_acceptor.accept(socket, ec);
-            if (ec || m_stop)
-                return;
-            ++m_connections;
-            try {
-                beast::flat_buffer buffer;
-                http::request<http::string_body> request;
-                http::read(socket, buffer, request);
-                if (!websocket::is_upgrade(request)) {
-                    http::response<http::string_body> response(http::status::ok, 11);
-                    response.body() = m_version;
-                    response.prepare_payload();
-                    http::write(socket, response);
-                    continue;
-                }
-                websocket::stream<tcp::socket> ws(std::move(socket));
-                ws.accept(request);
-                for (;;) {
-                    beast::flat_buffer message;
-                    ws.read(message);
-                    const Json parsed = Json::parse(beast::buffers_to_string(message.data()));
-                    const Reply reply{
-                        [&](const Json& answer) {
-                            ws.text(true);
-                            ws.write(net::buffer(answer.dump()));
-                        },
-                        [&](const std::string& bytes) { net::write(ws.next_layer(), net::buffer(bytes)); }};
-                    const bool open = m_script(parsed, reply);
-                    if (!open)
-                        break;
-                }
-            } catch (const std::exception&) {
-                // The client went away.
-            }
-        }
-    }
-
-    Script m_script;
-    std::string m_version;
-    net::io_context m_io;
-    tcp::acceptor m_acceptor;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
-    std::thread m_thread;
-};
+using testing::ScriptedEndpoint;
 
 Json answerTo(const Json& request, Json result) {
     return {{"id", request["id"]}, {"result", std::move(result)}};
