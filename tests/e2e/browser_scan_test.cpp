@@ -264,27 +264,35 @@ TEST_F(BrowserScan, CtrlHeldLetsThePopupThroughAndMovesItsDomain) {
     EXPECT_TRUE(entries(form.lstBlockedUrls).empty());
 }
 
-// An empty tab has no domain to allow. Whichever order the browser lists its
-// pages in, one of the two blank tabs comes ahead of the pop-up.
+// An empty tab has no domain to allow. The browser lists its pages by their
+// last activity, and the pop-up may become active after a tab opened behind
+// it: a walk that saw no empty tab ahead of the pop-up proves nothing, so the
+// case is set up again with one more empty tab.
 TEST_F(BrowserScan, CtrlHeldReachesAPopupBehindAnEmptyTab) {
     driver.reset("about:blank");
     fake.keys.ctrlDown = true;
     driver.open(openerUrl("open=popup"));
     ASSERT_TRUE(driver.waitFor(loaded("ad", 1)));
-    driver.open("about:blank");
-    ASSERT_TRUE(driver.waitFor(countOf("about:blank", 2)));
-    // A busy browser may name the pop-up's window a tick late; before the
-    // mend no number of ticks got past the empty tab.
-    for (int i = 0; i < 5 && entries(form.lstWhiteList).empty(); ++i)
-        tick();
+    bool blankAhead = false;
+    for (std::size_t attempt = 0; attempt < 3 && !blankAhead; ++attempt) {
+        form.lstWhiteList.clear();
+        driver.open("about:blank");
+        ASSERT_TRUE(driver.waitFor(countOf("about:blank", attempt + 2)));
+        // A busy browser may name the pop-up's window a tick late; before the
+        // mend no number of ticks got past the empty tab.
+        for (int i = 0; i < 5 && entries(form.lstWhiteList).empty(); ++i)
+            tick();
+        const auto walked = seen();
+        const auto urlHas = [&](const std::string& text) {
+            return std::find_if(walked.begin(), walked.end(), [&](const cdp::PageRecord& r) {
+                return r.url.find(text) != std::string::npos;
+            });
+        };
+        blankAhead = urlHas("about:blank") < urlHas("/ad.html");
+    }
+    ASSERT_TRUE(blankAhead) << "the case needs an empty tab ahead of the pop-up";
     EXPECT_EQ(entries(form.lstWhiteList), Entries{ads()});
     EXPECT_TRUE(entries(form.lstBlockedUrls).empty());
-    const auto walked = seen();
-    const auto urlHas = [&](const std::string& text) {
-        return std::find_if(walked.begin(), walked.end(),
-                            [&](const cdp::PageRecord& r) { return r.url.find(text) != std::string::npos; });
-    };
-    EXPECT_LT(urlHas("about:blank"), urlHas("/ad.html")) << "the case needs an empty tab ahead of the pop-up";
 
     fake.keys.ctrlDown = false;
     tick();
