@@ -205,11 +205,4 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     return browsers::walkOver(m_lastWalk, std::make_shared<ContextCloser>(m_link, m_events), m_closing);
 }
 
-std::vector<PageRecord> PageCollection::lastWalk() const {
-    std::vector<PageRecord> records;
-    for (const auto& record : m_lastWalk)
-        records.push_back(*record);
-    return records;
-}
-
 } // namespace tavro::bidi

@@ -26,9 +26,6 @@ public:
     // new ones; raises an Error when no Firefox answers.
     std::unique_ptr<WindowWalk> walk() override;
 
-    // The records of the last walk, in order (for tests and benchmarks).
-    std::vector<PageRecord> lastWalk() const;
-
 private:
     struct Context {
         std::string id;
@@ -68,8 +65,8 @@ private:
     // Firefox's list as last sent, and the count of changes it was asked at.
     std::vector<Context> m_contexts;
     unsigned long m_listedAt = 0;
-    // Shared with the walk handed out, which reads the records in place.
     std::shared_ptr<browsers::ClosingPages> m_closing = std::make_shared<browsers::ClosingPages>();
+    // Shared with the walk handed out, which reads the records in place.
     browsers::PageRecords m_lastWalk;
 };
 

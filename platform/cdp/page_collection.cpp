@@ -225,13 +225,6 @@ std::unique_ptr<WindowWalk> PageCollection::walk() {
     return browsers::walkOver(m_lastWalk, std::make_shared<TargetCloser>(m_link), m_closing);
 }
 
-std::vector<PageRecord> PageCollection::lastWalk() const {
-    std::vector<PageRecord> records;
-    for (const auto& record : m_lastWalk)
-        records.push_back(*record);
-    return records;
-}
-
 void PageCollection::record(std::vector<Target> targets) {
     m_lastWalk.reserve(targets.size());
     for (Target& target : targets) {

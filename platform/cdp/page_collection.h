@@ -28,7 +28,7 @@ public:
     std::unique_ptr<WindowWalk> walk() override;
 
     // The records of the last walk, in order (for tests and benchmarks).
-    std::vector<PageRecord> lastWalk() const;
+    const PageRecords& lastWalk() const { return m_lastWalk; }
 
 private:
     using Target = TargetInfo;

@@ -655,14 +655,14 @@ TEST_P(UnnamedWindow, DecidesNothingUntilTheBrowserNamesIt) {
 
         const auto& seen = dynamic_cast<const PageCollection&>(*form.BrowserWindows).lastWalk();
         const auto record =
-            std::find_if(seen.begin(), seen.end(), [&](const PageRecord& r) { return r.id == c.watched; });
+            std::find_if(seen.begin(), seen.end(), [&](const auto& r) { return r->id == c.watched; });
         ASSERT_NE(record, seen.end());
-        EXPECT_EQ(record->menuBar.has_value(), tick >= c.decidedAt);
+        EXPECT_EQ((*record)->menuBar.has_value(), tick >= c.decidedAt);
         if (tick == c.decidedAt) {
-            EXPECT_EQ(record->menuBar, c.menuBar);
+            EXPECT_EQ((*record)->menuBar, c.menuBar);
             asksWhenDecided = browser.requests("Browser.getWindowForTarget").size();
         } else if (tick > c.decidedAt) {
-            EXPECT_EQ(record->menuBar, c.menuBar) << "decided for the page's life";
+            EXPECT_EQ((*record)->menuBar, c.menuBar) << "decided for the page's life";
             EXPECT_EQ(browser.requests("Browser.getWindowForTarget").size(), asksWhenDecided)
                 << "a decided page's window is not asked about again";
         }

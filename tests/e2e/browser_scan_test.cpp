@@ -89,7 +89,10 @@ protected:
     int tones() const { return static_cast<int>(fake.tone.calls.size()); }
     void tick() { Timer1_Timer(form); }
     std::vector<cdp::PageRecord> seen() const {
-        return dynamic_cast<const cdp::PageCollection&>(*form.BrowserWindows).lastWalk();
+        std::vector<cdp::PageRecord> records;
+        for (const auto& record : dynamic_cast<const cdp::PageCollection&>(*form.BrowserWindows).lastWalk())
+            records.push_back(*record);
+        return records;
     }
 
     static PageServer* s_server;
