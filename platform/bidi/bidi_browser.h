@@ -1,34 +1,20 @@
 #pragma once
 
-#include "platform/bidi/context_events.h"
-#include "platform/bidi/session_link.h"
-#include "platform/browser.h"
-
-#include <memory>
-#include <vector>
+#include "platform/bidi/discovery.h"
+#include "platform/browsers/mirrored_browser.h"
 
 namespace tavro::bidi {
 
+using browsers::Timeouts;
+
 // The user's Firefox, reached through WebDriver BiDi on the loopback
-// interface.
-class BidiBrowserAutomation final : public BrowserAutomation {
+// interface, and watched from the moment this is made. Firefox serves one
+// session at a time: while another client holds it, that Firefox reads as
+// absent and is asked again later, less often each time. The session is
+// ended when this goes, so another client can have it then.
+class BidiBrowserAutomation final : public browsers::MirroredBrowser {
 public:
     explicit BidiBrowserAutomation(FirefoxPlaces places = defaultFirefoxPlaces(), Timeouts timeouts = {});
-
-    // Firefox's pages; raises an Error when no Firefox lets us have a
-    // session. The collection finds a restarted Firefox again by itself.
-    std::shared_ptr<ShellWindows> createShellWindows() override;
-    // A window of the connected Firefox; raises an Error when there is none.
-    std::unique_ptr<NewBrowser> createBrowser() override;
-    // Firefox's events of pages opened by script.
-    std::vector<BrowserNews*> news() override { return {m_events.get()}; }
-    ContextEvents& events() { return *m_events; }
-
-    SessionLink& link() { return *m_link; }
-
-private:
-    std::shared_ptr<SessionLink> m_link;
-    std::shared_ptr<ContextEvents> m_events = std::make_shared<ContextEvents>(m_link);
 };
 
 } // namespace tavro::bidi

@@ -1,26 +1,18 @@
 #pragma once
 
-#include "platform/browsers/browser_search.h"
-#include "platform/browsers/timeouts.h"
-#include "platform/websocket/json_connection.h"
+#include "platform/browsers/places.h"
 
-#include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tavro::bidi {
 
-using websocket::Clock;
-using websocket::Connection;
-using websocket::Json;
-using websocket::resultOf;
-using websocket::stringField;
-
 // The folder of the program's own Firefox profile:
 // $XDG_DATA_HOME/tavro-popup-blocker/firefox, or ~/.local/share/... without it.
+// Empty when no absolute folder is known: never one relative to the working
+// folder.
 std::string firefoxProfileFolder();
 
 // The WebDriverBiDiServer.json files a Firefox started with
@@ -38,15 +30,7 @@ FirefoxPlaces defaultFirefoxPlaces();
 // the loopback address.
 std::optional<std::uint16_t> readServerFile(const std::string& path);
 
-// Connects to the first place where the user's own Firefox listens and
-// starts a session there; nullptr when no Firefox of the user's serves one.
-// A place that listens but does not serve a session (not a Firefox, one that
-// never answers, or one whose session another client holds) rests in backoff.
-std::unique_ptr<Connection> connectToFirefox(const FirefoxPlaces& places, const browsers::Timeouts& timeouts,
-                                             browsers::PlaceBackoff& backoff);
-
-// Starts a WebDriver BiDi session on c; raises an Error when Firefox refuses
-// or does not answer within the timeout.
-void startSession(Connection& c, std::chrono::milliseconds timeout);
+// The places to try, in order.
+std::vector<browsers::Place> placesOf(const FirefoxPlaces& places);
 
 } // namespace tavro::bidi

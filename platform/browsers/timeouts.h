@@ -4,24 +4,25 @@
 
 namespace tavro::browsers {
 
-// How long the program waits for a browser; everything but a search for the
-// browser runs on the user-interface thread, so these bound how long a tick
-// can take.
+// How long the program waits for a browser. Every wait happens on the
+// browser's own thread; these bound how long that thread waits, and how soon
+// what a browser failed to say is taken as not coming.
 struct Timeouts {
     // Connecting to one place where a browser may be.
     std::chrono::milliseconds connect{300};
-    // How long a tick waits for a search under way, where the browser is
-    // looked for on a thread of its own. None in the program: a browser that
-    // has not answered yet has not proved to be one, and the next tick takes
-    // what the search found. Tests that want the browser at the first tick wait.
+    // How long a walk waits for a browser to be found. None in the program:
+    // the next tick finds what the browser's thread has found by then. Tests
+    // that want the browser at the first tick wait.
     std::chrono::milliseconds search{0};
-    // A call the browser answers itself (the pages, their windows, a close).
-    std::chrono::milliseconds browser{500};
+    // A browser that has been quiet answers a cheap question within this, or
+    // it is taken to have stopped and is let go.
+    std::chrono::milliseconds browser{2000};
     // Going into pages: a page that shows alert() or runs an endless script
-    // never answers, and a tick waits no longer than this for all of them.
+    // never answers; after this it is judged as one that cannot.
     std::chrono::milliseconds page{60};
-    // Opening a new browser window for the user.
-    std::chrono::milliseconds newWindow{3000};
+    // Starting a session, which a Firefox that is busy starting up or running
+    // an endless script may take seconds to do.
+    std::chrono::milliseconds session{30000};
 };
 
 } // namespace tavro::browsers

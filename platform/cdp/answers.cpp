@@ -40,19 +40,6 @@ std::optional<TargetInfo> pageOf(Json& info) {
     return target;
 }
 
-std::vector<TargetInfo> pagesOf(Json result) {
-    const auto infos = result.is_object() ? result.find("targetInfos") : result.end();
-    if (!result.is_object() || infos == result.end() || !infos->is_array())
-        throw Error(errc::AutomationError, "The browser sent no list of pages");
-    std::vector<TargetInfo> targets;
-    targets.reserve(infos->size());
-    for (Json& info : *infos) {
-        if (auto target = pageOf(info))
-            targets.push_back(std::move(*target));
-    }
-    return targets;
-}
-
 std::optional<long> windowOf(Json answer) {
     const auto result = resultWithoutError(std::move(answer));
     if (!result)
@@ -84,24 +71,32 @@ std::optional<std::string> mimeTypeOf(Json answer) {
     return mime->get<std::string>();
 }
 
-std::optional<TargetInfo> announcedPage(const Json& event) {
-    const auto method = event.find("method");
-    if (method == event.end() || !method->is_string())
+std::optional<TargetEvent> targetEventOf(Json event) {
+    if (!event.is_object())
         return std::nullopt;
-    const auto& name = method->get_ref<const std::string&>();
-    if (name != "Target.targetCreated" && name != "Target.targetInfoChanged")
-        return std::nullopt;
+    const std::string method = takeString(event, "method");
     const auto params = event.find("params");
     if (params == event.end() || !params->is_object())
         return std::nullopt;
+    if (method == "Target.targetDestroyed") {
+        TargetEvent gone{TargetEvent::Kind::Destroyed, {}};
+        gone.page.id = takeString(*params, "targetId");
+        if (gone.page.id.empty())
+            return std::nullopt;
+        return gone;
+    }
+    TargetEvent::Kind kind = TargetEvent::Kind::Created;
+    if (method == "Target.targetInfoChanged")
+        kind = TargetEvent::Kind::Changed;
+    else if (method != "Target.targetCreated")
+        return std::nullopt;
     const auto info = params->find("targetInfo");
-    if (info == params->end() || !info->is_object())
+    if (info == params->end())
         return std::nullopt;
-    Json copy = *info;
-    auto page = pageOf(copy);
-    if (!page || page->openerId.empty())
+    auto page = pageOf(*info);
+    if (!page)
         return std::nullopt;
-    return page;
+    return TargetEvent{kind, std::move(*page)};
 }
 
 } // namespace tavro::cdp

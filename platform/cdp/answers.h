@@ -21,12 +21,8 @@ struct TargetInfo {
     bool canAccessOpener = false;
 };
 
-// The pages the user sees, in the browser's order, from Target.getTargets'
-// result; the addresses are moved out of it. Raises an Error when the result
-// holds no list.
-std::vector<TargetInfo> pagesOf(Json result);
-// A page from one entry of that list or of a target event; nothing for other
-// kinds of target and for pages the user does not see.
+// A page from a target event's entry; nothing for other kinds of target and
+// for pages the user does not see.
 std::optional<TargetInfo> pageOf(Json& info);
 // The window of Browser.getWindowForTarget's answer.
 std::optional<long> windowOf(Json answer);
@@ -34,9 +30,17 @@ std::optional<long> windowOf(Json answer);
 std::string sessionOf(Json answer);
 // The MIME type of the main frame in Page.getFrameTree's answer.
 std::optional<std::string> mimeTypeOf(Json answer);
-// The page opened by script that an event announces as new or as changed
-// (Target.targetCreated, Target.targetInfoChanged); nothing for any other
-// event or page.
-std::optional<TargetInfo> announcedPage(const Json& event);
+// What an event of the browser's target discovery says of a page.
+struct TargetEvent {
+    enum class Kind { Created, Changed, Destroyed };
+    Kind kind = Kind::Created;
+    // Only the id for a page destroyed.
+    TargetInfo page;
+};
+
+// The page an event announces as new, as changed or as gone
+// (Target.targetCreated, Target.targetInfoChanged, Target.targetDestroyed);
+// nothing for any other event or kind of target.
+std::optional<TargetEvent> targetEventOf(Json event);
 
 } // namespace tavro::cdp

@@ -1,6 +1,5 @@
 #include "platform/cdp/discovery.h"
 
-#include "platform/browsers/listeners.h"
 #include "platform/browsers/profile_files.h"
 #include "platform/error.h"
 
@@ -46,8 +45,7 @@ std::string pathOfWebSocketUrl(const std::string& url) {
 } // namespace
 
 std::string browserProfileFolder() {
-    const std::string data = browsers::programDataFolder();
-    return data.empty() ? std::string() : data + "/browser";
+    return browsers::profileFolder("browser");
 }
 
 BrowserPlaces defaultBrowserPlaces() {
@@ -127,49 +125,18 @@ std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout
     return path;
 }
 
-std::unique_ptr<Connection> connectToBrowser(const BrowserPlaces& places,
-                                             std::chrono::milliseconds timeoutEach, PlaceBackoff* backoff) {
-    std::string lastFailure = "no place to look for a browser";
-    auto attempt = [&](const std::string& place, std::uint16_t port,
-                       const auto& open) -> std::unique_ptr<Connection> {
-        if (backoff != nullptr && backoff->resting(place, Clock::now()))
-            return nullptr;
-        // A browser that was killed leaves its file behind; the port it names
-        // is simply closed, and the next place is tried. Another user's
-        // listener is no browser of ours.
-        if (portListener(port) != Listener::Own) {
-            lastFailure = "nothing of the user's listens on port " + std::to_string(port);
-            return nullptr;
-        }
-        try {
-            std::unique_ptr<Connection> c = open();
-            if (backoff != nullptr)
-                backoff->answered(place);
-            return c;
-        } catch (const Error& e) {
-            lastFailure = e.description();
-            if (backoff != nullptr)
-                backoff->failed(place, Clock::now());
-            return nullptr;
-        }
-    };
-    for (const std::string& file : places.portFiles) {
-        const auto endpoint = readPortFile(file);
-        if (!endpoint) {
-            lastFailure = "no browser has written " + file;
-            continue;
-        }
-        if (auto c = attempt(file, endpoint->port,
-                             [&] { return Connection::open(endpoint->port, endpoint->path, timeoutEach); }))
-            return c;
+std::vector<browsers::Place> placesOf(const BrowserPlaces& places) {
+    std::vector<browsers::Place> all;
+    for (const std::string& file : places.portFiles)
+        all.push_back({file, [file] { return readPortFile(file); }, nullptr});
+    for (const std::uint16_t port : places.ports) {
+        all.push_back({"port " + std::to_string(port),
+                       [port] {
+                           return std::optional<Endpoint>(Endpoint{port, {}});
+                       },
+                       askBrowserPath});
     }
-    for (std::uint16_t port : places.ports) {
-        if (auto c = attempt("port " + std::to_string(port), port, [&] {
-                return Connection::open(port, askBrowserPath(port, timeoutEach), timeoutEach);
-            }))
-            return c;
-    }
-    throw Error(errc::AutomationError, "No browser with a debugging port was found (" + lastFailure + ")");
+    return all;
 }
 
 } // namespace tavro::cdp

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/browsers/browser_search.h"
-#include "platform/browsers/listeners.h"
+#include "platform/browsers/places.h"
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
@@ -10,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 namespace tavro::cdp {
@@ -40,15 +38,7 @@ BrowserPlaces defaultBrowserPlaces();
 // folder.
 std::string browserProfileFolder();
 
-using browsers::Listener;
-using browsers::listenerIn;
-using browsers::PlaceBackoff;
-using browsers::portListener;
-
-struct Endpoint {
-    std::uint16_t port = 0;
-    std::string path;
-};
+using browsers::Endpoint;
 
 // The endpoint a DevToolsActivePort file names, or nothing when the file is
 // missing, not of that form, not a regular file of the user's own, or a link.
@@ -58,10 +48,7 @@ std::optional<Endpoint> readPortFile(const std::string& path);
 // Error when nothing on the port answers as a browser within the timeout.
 std::string askBrowserPath(std::uint16_t port, std::chrono::milliseconds timeout);
 
-// Connects to the first place where the user's own browser answers; raises
-// an Error when none does. Listeners of other users are passed over.
-std::unique_ptr<Connection> connectToBrowser(const BrowserPlaces& places,
-                                             std::chrono::milliseconds timeoutEach,
-                                             PlaceBackoff* backoff = nullptr);
+// The places to try, in order: each port file, then each fixed port.
+std::vector<browsers::Place> placesOf(const BrowserPlaces& places);
 
 } // namespace tavro::cdp

@@ -4,6 +4,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/beast/websocket.hpp>
 
 namespace tavro::websocket {
@@ -20,12 +21,16 @@ constexpr std::size_t KeptBufferBytes = 1024U * 1024U;
 
 Connection::Connection() : m_ws(m_io) {}
 
+std::unique_ptr<Connection> Connection::detached() {
+    return std::unique_ptr<Connection>(new Connection());
+}
+
 Connection::~Connection() {
     boost::system::error_code ignored;
     beast::get_lowest_layer(m_ws).socket().close(ignored);
 }
 
-template <typename Done> void Connection::runUntil(Done&& done, Clock::time_point deadline) {
+template <typename Done> void Connection::runWhile(Done&& done, Clock::time_point deadline) {
     while (!done()) {
         const auto now = Clock::now();
         if (now >= deadline)
@@ -70,7 +75,7 @@ std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::stri
                                           }
                                       });
         });
-    self.runUntil([&] { return stage == Stage::Done || stage == Stage::Failed; }, deadline);
+    self.runWhile([&] { return stage == Stage::Done || stage == Stage::Failed; }, deadline);
     if (stage != Stage::Done) {
         // Closing cancels what is still running; those handlers must run now,
         // while the locals they refer to still exist.
@@ -84,6 +89,10 @@ std::unique_ptr<Connection> Connection::open(std::uint16_t port, const std::stri
                     "Cannot reach the browser's automation port " + std::to_string(port) + ": " + failure);
     }
     self.m_ws.read_message_max(MaxMessageBytes);
+    self.m_ws.control_callback([&self](websocket::frame_type kind, beast::string_view) {
+        if (kind == websocket::frame_type::close)
+            self.m_peerClosing = true;
+    });
     self.m_open = true;
     self.readNext();
     return c;
@@ -96,9 +105,13 @@ int Connection::nativeHandle() {
 
 // A message over the cap, or a peer's close, starts the closing handshake; the
 // socket is let go at once rather than after a peer that may never finish it.
+// We never close first but for what no browser sends.
 void Connection::dropWhenClosing() {
-    if (m_open && !m_ws.is_open())
-        fail();
+    if (!m_open || m_ws.is_open())
+        return;
+    if (!m_peerClosing)
+        m_refused = true;
+    fail();
 }
 
 void Connection::fail() {
@@ -118,6 +131,8 @@ void Connection::readNext() {
     const std::size_t room = m_ws.read_size_hint(m_readBuffer);
     m_ws.async_read_some(m_readBuffer, room, [this](const boost::system::error_code& ec, std::size_t) {
         if (ec) {
+            if (ec == websocket::error::message_too_big || ec == websocket::error::buffer_overflow)
+                m_refused = true;
             m_readBuffer = beast::flat_buffer();
             fail();
             return;
@@ -138,16 +153,29 @@ void Connection::takeMessage() {
         m_readBuffer = beast::flat_buffer();
 }
 
+// No browser sends what cannot be read; a peer that does is no browser, and
+// is let go rather than read on.
 void Connection::dispatch(std::string_view text) {
     std::optional<Json> parsed = parseMessage(text);
-    if (!parsed)
+    if (!parsed) {
+        m_refused = true;
+        fail();
         return;
+    }
+    m_lastHeard = Clock::now();
     Json& message = *parsed;
     const auto id = message.find("id");
     if (id != message.end()) {
         if (!id->is_number_integer())
             return;
-        const auto awaited = m_awaited.find(id->get<long>());
+        const long number = id->get<long>();
+        if (const auto handler = m_handlers.find(number); handler != m_handlers.end()) {
+            AnswerHandler onAnswer = std::move(handler->second);
+            m_handlers.erase(handler);
+            onAnswer(std::move(message));
+            return;
+        }
+        const auto awaited = m_awaited.find(number);
         if (awaited != m_awaited.end())
             awaited->second = std::move(message);
         return;
@@ -191,6 +219,14 @@ long Connection::send(const std::string& method, const Json& params, const std::
     return id;
 }
 
+long Connection::send(const std::string& method, const Json& params, const std::string& sessionId,
+                      AnswerHandler onAnswer) {
+    const long id = send(method, params, sessionId);
+    m_awaited.erase(id);
+    m_handlers.emplace(id, std::move(onAnswer));
+    return id;
+}
+
 void Connection::post(const std::string& method, const Json& params, const std::string& sessionId) {
     const long id = send(method, params, sessionId);
     m_awaited.erase(id);
@@ -206,13 +242,13 @@ bool Connection::wait(const std::vector<long>& ids, Clock::time_point deadline) 
         return true;
     };
     if (m_open)
-        runUntil([&] { return allArrived() || !m_open; }, deadline);
+        runWhile([&] { return allArrived() || !m_open; }, deadline);
     return allArrived();
 }
 
 bool Connection::flush(Clock::time_point deadline) {
     if (m_open)
-        runUntil([&] { return !m_writing || !m_open; }, deadline);
+        runWhile([&] { return !m_writing || !m_open; }, deadline);
     return !m_writing;
 }
 
@@ -223,6 +259,24 @@ void Connection::poll() {
         m_io.restart();
     m_io.poll();
     dropWhenClosing();
+}
+
+void Connection::runUntil(Clock::time_point deadline) {
+    if (m_io.stopped())
+        m_io.restart();
+    // run_one_until returns early when interrupt() stops the context.
+    while (!m_io.stopped() && Clock::now() < deadline) {
+        m_io.run_one_until(deadline);
+        dropWhenClosing();
+    }
+}
+
+void Connection::execute(std::function<void()> work) {
+    net::post(m_io, std::move(work));
+}
+
+void Connection::interrupt() {
+    m_io.stop();
 }
 
 std::optional<Json> Connection::take(long id) {
@@ -236,6 +290,7 @@ std::optional<Json> Connection::take(long id) {
 
 void Connection::forget(long id) {
     m_awaited.erase(id);
+    m_handlers.erase(id);
 }
 
 Json Connection::call(const std::string& method, const Json& params, std::chrono::milliseconds timeout,

@@ -32,17 +32,22 @@ inline constexpr std::size_t MaxMessageBytes = 48U * 1024U * 1024U;
 // matched by id, and events: the shape both browser automation protocols
 // share.
 //
-// Everything runs on the calling thread: a call queues its message and then
-// drives the socket until its answer arrives or its deadline passes. An answer
+// Everything runs on the thread that drives it: a call queues its message and
+// then drives the socket until its answer arrives or its deadline passes, or an
+// answer is handed to the handler it was sent with as it arrives. An answer
 // that arrives after its caller gave up is dropped by its id, so a page that
 // hangs in alert() or a script loop never stalls the program for longer than
-// the deadline it was given.
+// the deadline it was given. Only execute() and interrupt() may be called from
+// another thread.
 class Connection final {
 public:
     // Connects to ws://127.0.0.1:port/path; raises an Error when the browser
     // does not accept within the timeout.
     static std::unique_ptr<Connection> open(std::uint16_t port, const std::string& path,
                                             std::chrono::milliseconds timeout);
+    // A connection to nothing: what is sent goes nowhere and receive() plays
+    // the peer, so that a protocol can be driven without a browser.
+    static std::unique_ptr<Connection> detached();
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -57,6 +62,11 @@ public:
     // sessionId addresses one page's session where the protocol has them.
     long send(const std::string& method, const Json& params = Json::object(),
               const std::string& sessionId = {});
+    // Queues a command whose answer is handed to onAnswer as it arrives, the
+    // error answers included; returns its id.
+    using AnswerHandler = std::function<void(Json answer)>;
+    long send(const std::string& method, const Json& params, const std::string& sessionId,
+              AnswerHandler onAnswer);
     // Queues a command whose answer nobody waits for.
     void post(const std::string& method, const Json& params = Json::object(),
               const std::string& sessionId = {});
@@ -68,6 +78,23 @@ public:
     bool flush(Clock::time_point deadline);
     // Handles whatever has already arrived, without waiting.
     void poll();
+    // Handles what arrives until the deadline passes or interrupt() is called.
+    void runUntil(Clock::time_point deadline);
+
+    // From any thread: runs work on the thread that drives the connection, at
+    // its next turn; work still queued when the connection goes never runs.
+    void execute(std::function<void()> work);
+    // From any thread: makes the driving thread's runUntil return at once.
+    void interrupt();
+
+    // True once the peer sent what no browser sends (a message over the cap,
+    // or text that is not a JSON object within the nesting limit): the
+    // connection was dropped for it.
+    bool refused() const { return m_refused; }
+    // Takes a message as if the peer had sent it.
+    void receive(std::string_view message) { dispatch(message); }
+    // When the peer last sent a message.
+    Clock::time_point lastHeard() const { return m_lastHeard; }
 
     // The answer of id once it has arrived (and forgets the id), else nothing.
     std::optional<Json> take(long id);
@@ -89,7 +116,7 @@ public:
 private:
     Connection();
 
-    template <typename Done> void runUntil(Done&& done, Clock::time_point deadline);
+    template <typename Done> void runWhile(Done&& done, Clock::time_point deadline);
     void queue(std::string text);
     void writeNext();
     void readNext();
@@ -109,6 +136,10 @@ private:
     long m_nextId = 1;
     // The ids someone still waits for, with their answer once it came.
     std::map<long, std::optional<Json>> m_awaited;
+    std::map<long, AnswerHandler> m_handlers;
+    bool m_refused = false;
+    bool m_peerClosing = false;
+    Clock::time_point m_lastHeard = Clock::now();
 };
 
 } // namespace tavro::websocket

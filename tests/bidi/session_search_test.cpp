@@ -1,18 +1,21 @@
 // Firefox is looked for away from the caller: a listener that accepts and
 // never answers costs a look nothing, and a place that failed rests before it
-// is asked again. A peer that serves a session may answer anything.
+// is asked again. A session is waited for as long as Firefox takes, and one
+// that arrives after the program stopped waiting is ended. A peer that serves
+// a session may answer anything.
 
 #include "platform/bidi/bidi_browser.h"
-#include "platform/bidi/session_link.h"
 #include "platform/error.h"
 #include "tests/support/scripted_endpoint.h"
 #include "tests/support/silent_listener.h"
 
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace tavro::bidi {
@@ -21,6 +24,9 @@ namespace {
 using namespace std::chrono_literals;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
+using websocket::Clock;
+using websocket::Json;
+using websocket::stringField;
 
 // Accepts every connection and closes it at once, counting them.
 class ClosingListener {
@@ -71,10 +77,10 @@ protected:
 
 TEST_F(SessionSearch, ASilentListenerCostsALookNothing) {
     testing::SilentListener silent;
-    SessionLink link(serving(silent.port()), Timeouts{});
+    BidiBrowserAutomation firefox(serving(silent.port()));
     for (int look = 0; look < 3; ++look) {
         const auto started = Clock::now();
-        EXPECT_THROW(link.connection(), Error);
+        EXPECT_THROW(firefox.createShellWindows(), Error);
         EXPECT_LT(Clock::now() - started, 50ms) << "look " << look;
         std::this_thread::sleep_for(200ms);
     }
@@ -82,12 +88,56 @@ TEST_F(SessionSearch, ASilentListenerCostsALookNothing) {
 
 TEST_F(SessionSearch, APlaceThatServesNoSessionRestsBeforeItIsAskedAgain) {
     ClosingListener closing;
-    Timeouts timeouts;
-    timeouts.search = 2s;
-    SessionLink link(serving(closing.port()), timeouts);
-    for (int look = 0; look < 3; ++look)
-        EXPECT_THROW(link.connection(), Error);
+    BidiBrowserAutomation firefox(serving(closing.port()));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_THROW(firefox.createShellWindows(), Error);
     EXPECT_EQ(closing.connections(), 1) << "asked again before its rest was over";
+}
+
+// A Firefox that is starting, or whose page loops, takes seconds to start a
+// session. It is waited for; and a session it starts after the program has
+// stopped waiting is ended all the same, or Firefox would refuse every other
+// client until it is restarted.
+TEST_F(SessionSearch, ASlowSessionIsWaitedForAndEndedEvenWhenItComesTooLate) {
+    struct Row {
+        const char* name;
+        std::chrono::milliseconds answerAfter;
+        std::chrono::milliseconds programEndsAfter;
+        bool served;
+    };
+    const Row rows[] = {
+        {"slow", 1500ms, 3s, true},
+        {"after the program ended", 1200ms, 200ms, false},
+    };
+    for (const Row& row : rows) {
+        std::mutex mutex;
+        std::vector<std::string> methods;
+        testing::ScriptedEndpoint peer(
+            [&](const Json& request, const testing::ScriptedEndpoint::Reply& reply) {
+                const std::string method = stringField(request, "method");
+                {
+                    const std::lock_guard lock(mutex);
+                    methods.push_back(method);
+                }
+                Json result = Json::object();
+                if (method == "session.new") {
+                    std::this_thread::sleep_for(row.answerAfter);
+                    result = {{"sessionId", "s"}, {"capabilities", Json::object()}};
+                } else if (method == "browsingContext.getTree") {
+                    result = {{"contexts", Json::array()}};
+                }
+                reply({{"type", "success"}, {"id", request["id"]}, {"result", result}});
+                return true;
+            });
+        {
+            BidiBrowserAutomation firefox(serving(peer.port()));
+            std::this_thread::sleep_for(row.programEndsAfter);
+            EXPECT_EQ(firefox.mirror().connected(), row.served) << row.name;
+        }
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(std::count(methods.begin(), methods.end(), "session.new"), 1) << row.name;
+        EXPECT_EQ(std::count(methods.begin(), methods.end(), "session.end"), 1) << row.name;
+    }
 }
 
 // A new window asked of a peer that answers in a shape Firefox never sends
@@ -97,6 +147,8 @@ TEST_F(SessionSearch, AnOddAnswerToANewWindowIsReadWithoutHarm) {
         Json result = Json::object();
         if (stringField(request, "method") == "session.new")
             result = {{"sessionId", "s"}, {"capabilities", Json::object()}};
+        else if (stringField(request, "method") == "browsingContext.getTree")
+            result = {{"contexts", Json::array()}};
         else if (stringField(request, "method") == "browsingContext.create")
             result = Json::array({1, 2});
         reply({{"type", "success"}, {"id", request["id"]}, {"result", result}});

@@ -57,7 +57,6 @@ protected:
     static cdp::Timeouts patient() {
         cdp::Timeouts timeouts;
         timeouts.search = 10s;
-        timeouts.browser = 5s;
         return timeouts;
     }
     // The first tick finds the browser; from then on its notices arrive.
@@ -110,7 +109,7 @@ TEST_F(AnnouncedScan, NothingIsClosedWhileBlockingIsOff) {
 }
 
 TEST_F(AnnouncedScan, WithoutNoticesTheTicksStillClosePopups) {
-    browser.announcements().mute();
+    browser.mirror().news().mute();
     start();
     QTimer ticks;
     QObject::connect(&ticks, &QTimer::timeout, [this] { Timer1_Timer(form); });
@@ -133,7 +132,6 @@ TEST(AnnouncedScanFirefox, PopupIsClosedWithoutWaitingForATick) {
 
     browsers::Timeouts timeouts;
     timeouts.search = 10s;
-    timeouts.browser = 5s;
     bidi::BidiBrowserAutomation firefoxAutomation{bidi::FirefoxPlaces{{firefox.serverFile()}}, timeouts};
     cdp::CdpBrowserAutomation absentChromium{cdp::BrowserPlaces{{}, {}}};
     browsers::BrowserSet browsers{{&absentChromium, &firefoxAutomation}};

@@ -6,7 +6,6 @@
 #include "platform/bidi/bidi_browser.h"
 #include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
-#include "platform/cdp/page_collection.h"
 #include "platform/error.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
@@ -42,8 +41,6 @@ cdp::Timeouts patient() {
     cdp::Timeouts timeouts;
     timeouts.connect = 2s;
     timeouts.search = 10s;
-    timeouts.browser = 5s;
-    timeouts.newWindow = 10s;
     return timeouts;
 }
 
@@ -88,9 +85,10 @@ protected:
     }
     int tones() const { return static_cast<int>(fake.tone.calls.size()); }
     void tick() { Timer1_Timer(form); }
-    std::vector<cdp::PageRecord> seen() const {
-        std::vector<cdp::PageRecord> records;
-        for (const auto& record : dynamic_cast<const cdp::PageCollection&>(*form.BrowserWindows).lastWalk())
+    std::vector<browsers::PageRecord> seen() const {
+        std::vector<browsers::PageRecord> records;
+        for (const auto& record :
+             dynamic_cast<const browsers::MirroredPages&>(*form.BrowserWindows).lastWalk())
             records.push_back(*record);
         return records;
     }
@@ -287,7 +285,7 @@ TEST_F(BrowserScan, CtrlHeldReachesAPopupBehindAnEmptyTab) {
             tick();
         const auto walked = seen();
         const auto urlHas = [&](const std::string& text) {
-            return std::find_if(walked.begin(), walked.end(), [&](const cdp::PageRecord& r) {
+            return std::find_if(walked.begin(), walked.end(), [&](const browsers::PageRecord& r) {
                 return r.url.find(text) != std::string::npos;
             });
         };
@@ -325,7 +323,7 @@ TEST_F(BrowserScan, WalkAnswersEveryPageFromTheBrowser) {
     ASSERT_EQ(records.size(), pages.size());
     for (const TestPage& page : pages) {
         const auto record = std::find_if(records.begin(), records.end(),
-                                         [&](const cdp::PageRecord& r) { return r.id == page.id; });
+                                         [&](const browsers::PageRecord& r) { return r.id == page.id; });
         ASSERT_NE(record, records.end()) << page.url;
         EXPECT_EQ(record->url, page.url);
         EXPECT_EQ(record->opener, page.canAccessOpener);

@@ -6,7 +6,6 @@
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
 #include "platform/bidi/bidi_browser.h"
-#include "platform/bidi/page_collection.h"
 #include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/error.h"
@@ -41,8 +40,6 @@ browsers::Timeouts patient() {
     browsers::Timeouts timeouts;
     timeouts.connect = 2s;
     timeouts.search = 5s;
-    timeouts.browser = 5s;
-    timeouts.newWindow = 10s;
     return timeouts;
 }
 

@@ -1,11 +1,17 @@
 // libFuzzer target over everything that reads what a browser sends: the
-// message itself, then the message taken as each answer and event the DevTools
-// adapter reads (the list of pages, a page's window, its session and frame
-// tree, the announcement of a page). None may crash, hang or leak, whatever
-// arrives; an error answer may only raise the program's own Error.
+// message itself, then the message taken as each answer and event the
+// adapters read, and then the input as a run of messages, one a line, that a
+// browser sends each protocol as it keeps its mirror of the pages. None may
+// crash, hang or leak, whatever arrives; an error answer may only raise the
+// program's own Error.
 
+#include "platform/bidi/answers.h"
+#include "platform/bidi/bidi_protocol.h"
+#include "platform/browsers/page_mirror.h"
 #include "platform/cdp/answers.h"
+#include "platform/cdp/devtools_protocol.h"
 #include "platform/error.h"
+#include "platform/websocket/json_connection.h"
 #include "platform/websocket/json_message.h"
 
 #include <cstddef>
@@ -14,6 +20,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using tavro::websocket::Json;
 
 template <typename Read> void readAs(const Json& message, Read&& read) {
@@ -23,17 +30,39 @@ template <typename Read> void readAs(const Json& message, Read&& read) {
     }
 }
 
+// The messages of one run, fed to a protocol as they would arrive, and the
+// mirror read as a walk and a tick's housekeeping read it.
+void feed(tavro::browsers::BrowserProtocol& protocol, std::string_view run) {
+    auto c = tavro::websocket::Connection::detached();
+    tavro::browsers::PageMirror mirror;
+    protocol.start(*c, mirror);
+    constexpr int MaxMessages = 64;
+    for (int i = 0; i < MaxMessages && !run.empty(); ++i) {
+        const auto end = run.find('\n');
+        c->receive(run.substr(0, end));
+        run.remove_prefix(end == std::string_view::npos ? run.size() : end + 1);
+    }
+    mirror.expireQuestions(tavro::browsers::MirrorClock::now() + 1h);
+    mirror.snapshot();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto message = tavro::websocket::parseMessage(text);
-    if (!message)
-        return 0;
-    readAs(*message, [](Json m) { tavro::cdp::pagesOf(tavro::websocket::resultOf(std::move(m))); });
-    readAs(*message, [](Json m) { tavro::cdp::windowOf(std::move(m)); });
-    readAs(*message, [](Json m) { tavro::cdp::sessionOf(std::move(m)); });
-    readAs(*message, [](Json m) { tavro::cdp::mimeTypeOf(std::move(m)); });
-    readAs(*message, [](Json m) { tavro::cdp::announcedPage(m); });
+    if (const auto message = tavro::websocket::parseMessage(text)) {
+        readAs(*message, [](Json m) { tavro::cdp::windowOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::cdp::sessionOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::cdp::mimeTypeOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::cdp::targetEventOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::bidi::contextsOf(tavro::websocket::resultOf(std::move(m))); });
+        readAs(*message, [](Json m) { tavro::bidi::contextEventOf(m); });
+        readAs(*message, [](Json m) { tavro::bidi::pageAnswerOf(m); });
+        readAs(*message, [](Json m) { tavro::bidi::createdContextOf(m); });
+    }
+    tavro::cdp::DevToolsProtocol chromium{tavro::cdp::BrowserPlaces{}};
+    feed(chromium, text);
+    tavro::bidi::BidiProtocol firefox{tavro::bidi::FirefoxPlaces{}, 30s};
+    feed(firefox, text);
     return 0;
 }

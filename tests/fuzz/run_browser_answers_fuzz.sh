@@ -12,15 +12,31 @@ work=${2:-$root/build/fuzz-answers}
 mkdir -p "$work/corpus"
 
 binary=$work/browser_answers_fuzz
-sources=("$here/browser_answers_fuzz.cpp" "$root/platform/websocket/json_message.cpp" "$root/platform/cdp/answers.cpp")
-headers=("$root/platform/websocket/json_message.h" "$root/platform/cdp/answers.h" "$root/platform/error.h")
+sources=("$here/browser_answers_fuzz.cpp")
+for file in websocket/json_message websocket/json_connection browsers/page_mirror browsers/page_model \
+    browsers/places browsers/listeners browsers/profile_files cdp/answers cdp/discovery cdp/devtools_protocol \
+    bidi/answers bidi/discovery bidi/bidi_protocol; do
+    sources+=("$root/platform/$file.cpp")
+done
+headers=("$root"/platform/*.h "$root"/platform/{websocket,browsers,cdp,bidi}/*.h)
 if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "${headers[@]}" -newer "$binary")" ]; then
     clang++ -std=c++20 -O1 -g -I"$root" -fsanitize=fuzzer,address,undefined \
-        -fno-sanitize-recover=undefined -o "$binary" "${sources[@]}"
+        -fno-sanitize-recover=undefined -o "$binary" "${sources[@]}" -lpthread
 fi
 
 # Answers and events as a browser sends them, to start from.
-printf '%s' '{"id":1,"result":{"targetInfos":[{"targetId":"A","type":"page","title":"t","url":"http://a.example/","attached":false,"canAccessOpener":true,"openerId":"B"},{"targetId":"B","type":"page","subtype":"prerender","url":"x"}]}}' >"$work/corpus/targets"
+printf '%s\n' '{"method":"Target.targetCreated","params":{"targetInfo":{"targetId":"B","type":"page","url":"http://site.example/"}}}' \
+    '{"method":"Target.targetCreated","params":{"targetInfo":{"targetId":"A","type":"page","url":"http://a.example/","canAccessOpener":true,"openerId":"B"}}}' \
+    '{"id":2,"result":{"windowId":1}}' '{"id":3,"result":{"windowId":2}}' '{"id":4,"result":{"sessionId":"S1"}}' \
+    '{"id":6,"result":{"frameTree":{"frame":{"mimeType":"text/html"}}}}' \
+    '{"method":"Target.targetDestroyed","params":{"targetId":"A"}}' >"$work/corpus/targets"
+printf '%s\n' '{"type":"success","id":1,"result":{"sessionId":"s","capabilities":{}}}' '{"type":"success","id":2,"result":{}}' \
+    '{"type":"success","id":3,"result":{"contexts":[{"context":"U","url":"http://site.example/","parent":null,"originalOpener":null,"clientWindow":"w1","children":null}]}}' \
+    '{"type":"event","method":"browsingContext.contextCreated","params":{"context":"P","url":"about:blank","parent":null,"originalOpener":"U","clientWindow":"w2"}}' \
+    '{"type":"event","method":"browsingContext.navigationStarted","params":{"context":"P","navigation":"n","url":"http://ads.example/"}}' \
+    '{"type":"success","id":4,"result":{"type":"success","result":{"type":"string","value":"true text/html"}}}' \
+    '{"type":"event","method":"browsingContext.load","params":{"context":"P","navigation":"n","url":"http://ads.example/"}}' \
+    '{"type":"event","method":"browsingContext.contextDestroyed","params":{"context":"P"}}' >"$work/corpus/contexts"
 printf '%s' '{"id":2,"result":{"windowId":7,"bounds":{"left":0,"top":0,"width":300,"height":200,"windowState":"normal"}}}' >"$work/corpus/window"
 printf '%s' '{"id":3,"result":{"sessionId":"S1"}}' >"$work/corpus/session"
 printf '%s' '{"id":4,"result":{"frameTree":{"frame":{"id":"F","url":"http://a.example/","mimeType":"text/html"},"childFrames":[]}}}' >"$work/corpus/frames"

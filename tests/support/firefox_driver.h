@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/bidi/session_link.h"
+#include "platform/browsers/browser_link.h"
 #include "tests/support/browser_driver.h"
 
 #include <chrono>
@@ -15,7 +15,7 @@ namespace tavro::testing {
 // lays out pages and reads what is left of them with its own questions.
 class FirefoxDriver final {
 public:
-    explicit FirefoxDriver(bidi::SessionLink& link) : m_link(link) {}
+    explicit FirefoxDriver(browsers::BrowserLink& link) : m_link(link) {}
 
     // Every top-level page, with its title when the page answers in time
     // (a page in an endless script has none).
@@ -31,7 +31,7 @@ public:
 private:
     websocket::Json call(const std::string& method, const websocket::Json& params);
 
-    bidi::SessionLink& m_link;
+    browsers::BrowserLink& m_link;
 };
 
 } // namespace tavro::testing
