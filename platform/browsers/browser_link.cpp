@@ -144,13 +144,17 @@ bool BrowserLink::open(const std::string& url) {
 Json BrowserLink::call(const std::string& method, const Json& params, std::chrono::milliseconds timeout) {
     auto answer = std::make_shared<std::promise<Json>>();
     std::future<Json> arrived = answer->get_future();
-    if (!post([method, params, answer](Connection& c) {
+    if (!m_mirror.waitConnected(timeout) || !post([method, params, answer](Connection& c) {
             c.send(method, params, {}, [answer](Json a) { answer->set_value(std::move(a)); });
         }))
         throw Error(errc::AutomationError, "No browser serves");
     if (arrived.wait_for(timeout) != std::future_status::ready)
         throw Error(errc::AutomationError, "The browser did not answer " + method + " in time");
-    return websocket::resultOf(arrived.get());
+    try {
+        return websocket::resultOf(arrived.get());
+    } catch (const std::future_error&) {
+        throw Error(errc::AutomationError, "The browser has gone"); // with the question unanswered
+    }
 }
 
 void BrowserLink::letGo() {

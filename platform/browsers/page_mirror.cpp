@@ -1,5 +1,6 @@
 #include "platform/browsers/page_mirror.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <sys/eventfd.h>
@@ -95,6 +96,19 @@ PageMirror::Page* PageMirror::find(const std::string& id) {
 bool PageMirror::knows(const std::string& id) const {
     const std::lock_guard lock(m_mutex);
     return m_pages.contains(id);
+}
+
+std::optional<std::string> PageMirror::address(const std::string& id) const {
+    const std::lock_guard lock(m_mutex);
+    const auto it = m_pages.find(id);
+    return it == m_pages.end() ? std::nullopt : std::optional<std::string>(it->second.url);
+}
+
+bool PageMirror::settled() const {
+    const std::lock_guard lock(m_mutex);
+    return m_windowsPending == 0 && std::none_of(m_pages.begin(), m_pages.end(), [](const auto& page) {
+               return page.second.kind == Kind::Asked;
+           });
 }
 
 // The record is made again at the next snapshot. Only a page a script opened

@@ -133,6 +133,10 @@ public:
     void closeAsked(const std::string& id);
     // Whether the page is known (for the adapters' bookkeeping).
     bool knows(const std::string& id) const;
+    // The address the page is judged by, if it is known (for tests and tools).
+    std::optional<std::string> address(const std::string& id) const;
+    // True while no question about a page or its window is out.
+    bool settled() const;
 
     MirrorNews& news() { return *m_news; }
     const std::shared_ptr<MirrorNews>& sharedNews() const { return m_news; }

@@ -2,6 +2,7 @@
 
 #include "platform/cdp/discovery.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -88,6 +89,22 @@ std::vector<TestPage> BrowserDriver::titled(const std::vector<TestPage>& pages, 
             out.push_back(page);
     }
     return out;
+}
+
+bool caughtUp(const browsers::PageMirror& mirror, const std::function<std::vector<TestPage>()>& pages,
+              bool sameAddress, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::vector<TestPage> seen = pages();
+        const bool all = std::all_of(seen.begin(), seen.end(), [&](const TestPage& page) {
+            const auto address = mirror.address(page.id);
+            return address && (!sameAddress || *address == page.url);
+        });
+        if (all && mirror.settled())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 } // namespace tavro::testing

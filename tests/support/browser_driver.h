@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/browsers/page_mirror.h"
 #include "platform/websocket/json_connection.h"
 
 #include <chrono>
@@ -47,5 +48,11 @@ public:
 private:
     std::unique_ptr<websocket::Connection> m_connection;
 };
+
+// Waits until the mirror holds every page the test sees (at the address it
+// sees, where sameAddress) and has no question out about any: a tick then
+// reads all the browser has told of them. False on timeout.
+bool caughtUp(const browsers::PageMirror& mirror, const std::function<std::vector<TestPage>()>& pages,
+              bool sameAddress, std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
 } // namespace tavro::testing

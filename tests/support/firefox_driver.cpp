@@ -15,7 +15,9 @@ using websocket::Json;
 } // namespace
 
 Json FirefoxDriver::call(const std::string& method, const Json& params) {
-    return m_link.call(method, params, 5s);
+    // A Firefox that has just started, beside others under the sanitizers,
+    // takes seconds to serve its first session.
+    return m_link.call(method, params, 20s);
 }
 
 std::vector<TestPage> FirefoxDriver::pages() {
