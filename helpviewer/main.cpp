@@ -2,6 +2,7 @@
 // help, and ended by the quit of the last program that asked.
 #include "helpviewer/help_server.h"
 #include "helpviewer/help_window.h"
+#include "platform/help_viewer.h"
 #include "platform/localsocket/help_protocol.h"
 
 #include <QApplication>
@@ -88,6 +89,9 @@ int main(int argc, char* argv[]) {
 
     QLockFile lock(socketName + QStringLiteral(".lock"));
     if (!takeSocket(lock, socketName, request))
+        return 0;
+    // Started to hand over a quit, and no viewer is left to take it.
+    if (request && request->command == tavro::HELP_QUIT)
         return 0;
 
     tavro::helpviewer::HelpWindow window;

@@ -44,7 +44,15 @@ int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFi
 
     if (!reply && command == HELP_QUIT) {
         // No viewer, nobody to tell; and a quit runs while the program closes,
-        // where a failure of the viewer must not stand in the way.
+        // where a failure of the viewer must not stand in the way. Only one we
+        // started may not listen yet, and would then keep our request open for
+        // ever: a viewer started with the quit hands it over, or ends at once.
+        if (!connected && m_startedOne) {
+            try {
+                startViewer(socketName, request);
+            } catch (const Error&) {
+            }
+        }
         return 0;
     }
     // No viewer runs: one is started with the request to serve, and the window
@@ -66,6 +74,7 @@ void LocalSocketHelpViewer::startViewer(const QString& socketName, const helpsoc
     process.setArguments({QStringLiteral("--socket"), socketName, QStringLiteral("--request"),
                           QString::fromUtf8(helpsocket::encode(request).trimmed())});
     // Detached, so the viewer outlives us when another program still uses it.
+    m_startedOne = true;
     if (!process.startDetached())
         throw Error(errc::FileNotFound, "The help viewer could not be started (" +
                                             m_viewerProgram.toStdString() +

@@ -36,6 +36,7 @@ private:
     QString m_viewerProgram;
     QString m_socketName;
     int m_answerTimeoutMs;
+    bool m_startedOne = false;
 };
 
 } // namespace tavro
