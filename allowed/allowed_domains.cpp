@@ -18,6 +18,10 @@ std::string allowedDomainsPath(const Quellit& form) {
 
 void LoadAllowedDomains(Quellit& form) {
     const std::string path = allowedDomainsPath(form);
+    // A save killed midway leaves its temporary file beside the list, and
+    // nothing but a start can tell that its writer is gone.
+    form.sys.files.removeLeftovers(path);
+    form.sys.files.removeLeftovers(path + AllowedDomainsBackupSuffix);
     std::unique_ptr<TextInput> input;
     try {
         input = form.sys.files.openInput(path);

@@ -14,7 +14,8 @@ inline constexpr const char* AllowedDomainsBackupSuffix = ".bak";
 // joined by one separator.
 std::string allowedDomainsPath(const Quellit& form);
 
-// Appends the file's fields to lstWhiteList, skipping those already listed.
+// Removes what saves killed in earlier runs left beside the file, then
+// appends the file's fields to lstWhiteList, skipping those already listed.
 // A missing file is created empty; any other failure stops the load silently,
 // keeping what was loaded, and marks the file as not loaded whole. Raises an
 // Error only when a missing file cannot be created.

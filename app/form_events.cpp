@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <string_view>
 
 namespace tavro {
@@ -69,6 +70,14 @@ void QuellitEvents::Form_QueryUnload(std::int16_t& cancel, std::int16_t unloadMo
 
 void QuellitEvents::Form_Unload(std::int16_t& cancel) {
     underFailureRule(m_form, [&] { tavro::Form_Unload(m_form, cancel); });
+}
+
+void QuellitEvents::DisplayLost() {
+    // Called while the process ends: whatever escapes here would abort it.
+    try {
+        tavro::SaveOnLostDisplay(m_form);
+    } catch (const std::exception&) {
+    }
 }
 
 void QuellitEvents::Timer1_Timer() {

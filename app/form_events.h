@@ -22,6 +22,10 @@ public:
     void DblClick(const std::string& control) override;
     void HelpKey(const std::string& focusedControl) override;
 
+    // The process is ending under the window (the toolkit lost its display);
+    // see SaveOnLostDisplay. Raises nothing.
+    void DisplayLost();
+
 private:
     Quellit& m_form;
 };

@@ -25,6 +25,11 @@ Failure currentFailure() {
 }
 
 void showFailure(Quellit& form, const Failure& failure) {
+    if (form.endingUnattended) {
+        form.sys.toolkit.reportUnattended("Run-time error '" + std::to_string(failure.number) +
+                                          "': " + failure.description);
+        return;
+    }
     form.sys.toolkit.messageBox({failureMessage(failure.number, failure.description), MessageButtons::Ok,
                                  MessageIcon::Critical, std::string(AppTitle)});
 }
@@ -34,11 +39,17 @@ bool endingOnFailure(const Quellit& form) {
 }
 
 void endOnFailure(Quellit& form, int number, const std::string& description) {
+    endOnFailures(form, {{number, description}});
+}
+
+void endOnFailures(Quellit& form, const std::vector<Failure>& failures) {
     form.endingOnFailure = true;
-    try {
-        showFailure(form, {number, description});
-    } catch (const std::exception&) {
-        // The process ends either way; a box that cannot be shown must not keep it alive.
+    for (const Failure& failure : failures) {
+        try {
+            showFailure(form, failure);
+        } catch (const std::exception&) {
+            // The process ends either way; a box that cannot be shown must not keep it alive.
+        }
     }
     form.sys.toolkit.terminate(1);
     // Not reached: the compiler does not carry noreturn through a virtual call.

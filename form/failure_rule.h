@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace tavro {
 
@@ -17,7 +18,8 @@ struct Failure {
     std::string description;
 };
 
-// The failure in a message box with the program's title.
+// The failure in a message box with the program's title; once the program
+// ends unattended, on standard error and in the journal instead, without waiting.
 void showFailure(Quellit& form, const Failure& failure);
 
 // The number and description of the exception being handled; only to be
@@ -29,6 +31,8 @@ Failure currentFailure();
 // unload sequence runs, so nothing is saved and the tray icon is left to the
 // desktop to clean up.
 [[noreturn]] void endOnFailure(Quellit& form, int number, const std::string& description);
+// The same rule for several failures, each reported in turn.
+[[noreturn]] void endOnFailures(Quellit& form, const std::vector<Failure>& failures);
 
 // True from the moment a failure is being reported: the message box is modal
 // but keeps the event loop running, and no handler may run before the end.

@@ -56,6 +56,10 @@ public:
 
     // Set once an unexpected failure is being reported; see form/failure_rule.h.
     bool endingOnFailure = false;
+    // Set once the program ends without anyone asking for it in the window (the
+    // session's end, a termination signal, the display gone): nobody may be
+    // there to answer a box, so failures are reported without one.
+    bool endingUnattended = false;
 
     // The two code modules' values live as long as the window does.
     ContextIDs contextIds;

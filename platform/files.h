@@ -19,7 +19,7 @@ public:
 // A text file open for writing. Nothing replaces the file on disk until
 // close(), so a failed write leaves the previous file whole; only where the
 // file's folder takes no new file is the file rewritten in place, and a
-// failure during that close can leave it cut short.
+// failure of the device during that close (not a full disk) can leave it spoilt.
 class TextOutput {
 public:
     virtual ~TextOutput() = default;
@@ -42,6 +42,10 @@ public:
     // byte, put in place only once it is complete. Raises FileNotFound when there
     // is no file at path, another Error when it cannot be read or the copy written.
     virtual void copyFile(const std::string& path, const std::string& copyPath) = 0;
+    // Removes what writes of path left beside it in processes that no longer
+    // run (killed in the middle of a save), never what a running process is
+    // writing. Never raises: what cannot be removed is only clutter.
+    virtual void removeLeftovers(const std::string& path) = 0;
 };
 
 } // namespace tavro

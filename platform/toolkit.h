@@ -103,6 +103,10 @@ public:
     virtual Timer& timer1() = 0;
     // Modal; timer ticks go on while it waits. Returns the answer.
     virtual MessageAnswer messageBox(const MessageBoxRequest& request) = 0;
+    // A failure of an ending nobody asked for in the window, where no box may
+    // wait for a person: one line on standard error and in the desktop's
+    // journal where there is one. Shows nothing, waits for nothing, never raises.
+    virtual void reportUnattended(const std::string& text) = 0;
     // The folder of the running executable, without a trailing separator except at the root.
     virtual std::string programFolder() const = 0;
     // Asked once at start-up. Raises an error when it cannot tell.

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
 #include "platform/qt/browser_news_watch.h"
+#include "platform/qt/process_exit_hook.h"
 #include "platform/qt/qt_notify_area.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
@@ -99,6 +100,13 @@ int main(int argc, char* argv[]) {
     events.Form_Load();
     if (window.ended())
         return 0;
+    // A lost display ends the process from inside the event loop, past the
+    // unload: the saves then run without the window. Made after the start-up,
+    // so that the settings store it saves through is torn down only after it.
+    tavro::qt::ProcessExitHook lostDisplay([&window, &events] {
+        if (!window.ended())
+            events.DisplayLost();
+    });
     window.show();
     return QApplication::exec();
 }

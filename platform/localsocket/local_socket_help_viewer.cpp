@@ -4,19 +4,13 @@
 #include "platform/localsocket/help_protocol.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 #include <utility>
 
 namespace tavro {
 
 namespace {
-
-// Long enough for a cold start of the viewer on a busy machine, short enough
-// that a viewer that will never answer does not leave the window frozen for long.
-constexpr int StartTimeoutMs = 8000;
 
 QString ownerId(WindowHandle owner) {
     return QString::number(QCoreApplication::applicationPid()) + QLatin1Char(':') + QString::number(owner);
@@ -50,32 +44,37 @@ int LocalSocketHelpViewer::WinHelp(WindowHandle owner, const std::string& helpFi
 
     if (!reply && command == HELP_QUIT) {
         // No viewer, nobody to tell; and a quit runs while the program closes,
-        // where a failure of the viewer must not stand in the way.
+        // where a failure of the viewer must not stand in the way. Only one we
+        // started may not listen yet, and would then keep our request open for
+        // ever: a viewer started with the quit hands it over, or ends at once.
+        if (!connected && m_startedOne) {
+            try {
+                startViewer(socketName, request);
+            } catch (const Error&) {
+            }
+        }
         return 0;
     }
+    // No viewer runs: one is started with the request to serve, and the window
+    // does not wait for it to come up, which takes longer than an answer may.
     // A viewer that took the request and did not answer is running but stuck;
     // another one would only find the socket taken.
     if (!reply && !connected) {
-        startViewer(socketName);
-        const QDeadlineTimer deadline(StartTimeoutMs);
-        while (!reply && !connected && !deadline.hasExpired()) {
-            // The viewer listens only once it has started; until then there is
-            // nobody to connect to and each attempt fails at once.
-            reply = helpsocket::exchange(socketName, request, m_answerTimeoutMs, &why, &connected);
-            if (!reply && !connected)
-                QThread::msleep(25);
-        }
+        startViewer(socketName, request);
+        return 1;
     }
     if (!reply)
         throw Error(errc::AutomationError, "The help viewer did not answer (" + why.toStdString() + ").");
     return reply->value(QStringLiteral("ok")).toBool() ? 1 : 0;
 }
 
-void LocalSocketHelpViewer::startViewer(const QString& socketName) {
+void LocalSocketHelpViewer::startViewer(const QString& socketName, const helpsocket::Request& request) {
     QProcess process;
     process.setProgram(m_viewerProgram);
-    process.setArguments({QStringLiteral("--socket"), socketName});
+    process.setArguments({QStringLiteral("--socket"), socketName, QStringLiteral("--request"),
+                          QString::fromUtf8(helpsocket::encode(request).trimmed())});
     // Detached, so the viewer outlives us when another program still uses it.
+    m_startedOne = true;
     if (!process.startDetached())
         throw Error(errc::FileNotFound, "The help viewer could not be started (" +
                                             m_viewerProgram.toStdString() +

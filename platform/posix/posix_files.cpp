@@ -4,13 +4,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tavro {
@@ -20,6 +25,9 @@ namespace {
 constexpr std::size_t BufferSize = 64 * 1024;
 // A list of names has no business running as its owner.
 constexpr mode_t SetIdBits = S_ISUID | S_ISGID;
+constexpr mode_t WriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+// Between the file's name and the writer's process number in a temporary file's name.
+constexpr std::string_view TemporaryMark = ".tmp-";
 
 [[noreturn]] void raise(int error) {
     switch (error) {
@@ -187,7 +195,8 @@ private:
 // The folder would not take a temporary file, but the file itself may be
 // written: it is then rewritten where it stands. Everything is held back until
 // close(), so an output dropped unclosed, or failing before close(), leaves
-// the old file whole; only a failure during close() leaves it cut short.
+// the old file whole; so does a disk without room for the new text. Only a
+// write that fails once the room is reserved leaves it spoilt.
 class InPlaceOutput final : public ByteOutput {
 public:
     explicit InPlaceOutput(int fd) : m_fd(fd) {}
@@ -225,20 +234,50 @@ public:
 private:
     // The error number of the step that failed, or 0.
     int rewrite(int fd) const {
-        // Root keeps the bits through a write; nobody else does. Dropped
-        // before anything changes, so a failure leaves the file as it was.
         struct stat st {};
         if (::fstat(fd, &st) != 0)
             return errno;
+        const auto size = static_cast<off_t>(m_pending.size());
+        if (const int error = reserve(fd, st, size); error != 0)
+            return error;
+        // Root keeps the bits through a write; nobody else does. Dropped
+        // before anything changes, so a failure leaves the file as it was.
         if ((st.st_mode & SetIdBits) != 0 && ::fchmod(fd, st.st_mode & 07777 & ~SetIdBits) != 0)
             return errno;
-        // Nothing was written through this descriptor yet, so it stands at the
-        // start of the file.
-        if (::ftruncate(fd, 0) != 0)
-            return errno;
+        // Written over the old text from its start, and cut to the new length
+        // only at the end: cut first, the old text's blocks would go back to
+        // the disk, and the reservation beyond them with them. Nothing was
+        // written through this descriptor yet, so it stands at the start.
         if (const int error = writeAll(fd, m_pending); error != 0)
             return error;
+        if (::ftruncate(fd, size) != 0)
+            return errno;
         return ::fsync(fd) != 0 ? errno : 0;
+    }
+
+    // Makes sure the disk holds the new text before a byte of the old one is
+    // overwritten, so that a full disk fails the save with the file as it was.
+    static int reserve(int fd, const struct stat& st, off_t size) {
+        if (size == 0)
+            return 0;
+        int result = 0;
+        do
+            result = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+        while (result != 0 && errno == EINTR);
+        if (result == 0)
+            return 0;
+        if (errno != EOPNOTSUPP && errno != ENOSYS)
+            return errno;
+        // A file system that reserves nothing is asked for its free space
+        // instead; what the file holds already is written over, not added.
+        struct statvfs disk {};
+        if (::fstatvfs(fd, &disk) != 0)
+            return 0;
+        constexpr off_t BlockUnit = 512; // st_blocks counts in these, whatever the file system
+        const off_t held = static_cast<off_t>(st.st_blocks) * BlockUnit;
+        const auto wanted = static_cast<unsigned long long>(size > held ? size - held : 0);
+        const auto free = static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;
+        return wanted > free ? ENOSPC : 0;
     }
 
     int m_fd;
@@ -310,6 +349,14 @@ int openRegular(const std::string& path, struct stat& st) {
     return fd;
 }
 
+// A path cut after its last separator: the folder, with the separator, and the name.
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
 // A hidden file beside the file, to be renamed over it, or the file itself
 // rewritten where the folder takes no new file. The new file has the mode
 // given, or else the replaced file's own, or else the umask's default.
@@ -317,23 +364,24 @@ std::unique_ptr<ByteOutput> openReplacement(const std::string& path, std::option
     const std::string target = resolveLink(path);
 
     // A file the user made read-only is not to be replaced behind their back,
-    // though the folder would allow the rename.
+    // though the folder would allow the rename. Its write bits say so even to
+    // root, whom access() lets write anything.
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists && S_ISDIR(old.st_mode))
         throw Error(errc::PathFileAccess, "Path/File access error");
+    if (exists && (old.st_mode & WriteBits) == 0)
+        raise(EACCES);
     if (exists && ::access(target.c_str(), W_OK) != 0)
         raise(errno);
 
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const auto [folder, name] = splitPath(target);
 
     static std::atomic<unsigned> counter{0};
     const mode_t mode = givenMode.value_or(exists ? old.st_mode : 0666) & 07777 & ~SetIdBits;
     for (int attempt = 0;; ++attempt) {
-        std::string temporary = folder + "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
-                                std::to_string(counter.fetch_add(1));
+        std::string temporary = folder + "." + name + std::string(TemporaryMark) +
+                                std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             // The umask narrowed the mode; a mode given or kept must be exact.
@@ -349,6 +397,29 @@ std::unique_ptr<ByteOutput> openReplacement(const std::string& path, std::option
         if (error != EEXIST || attempt == 100)
             raise(error);
     }
+}
+
+// The number of the process that wrote a temporary file, from what follows
+// the mark in its name ("<process>-<counter>"); nullopt for any other name.
+std::optional<pid_t> writerOf(std::string_view rest) {
+    pid_t pid = 0;
+    const char* end = rest.data() + rest.size();
+    auto [next, error] = std::from_chars(rest.data(), end, pid);
+    if (error != std::errc() || pid <= 0 || next == end || *next != '-')
+        return std::nullopt;
+    unsigned long counter = 0;
+    auto [last, counterError] = std::from_chars(next + 1, end, counter);
+    if (counterError != std::errc() || last != end)
+        return std::nullopt;
+    return pid;
+}
+
+// Whether the process may still be writing. One that exists but is not ours
+// to signal exists all the same; this process writes nothing while it asks.
+bool mayStillWrite(pid_t pid) {
+    if (pid == ::getpid())
+        return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 } // namespace
@@ -375,6 +446,30 @@ void PosixFiles::copyFile(const std::string& path, const std::string& copyPath) 
         output->write(chunk);
     }
     output->close();
+}
+
+void PosixFiles::removeLeftovers(const std::string& path) {
+    std::string target;
+    try {
+        // The temporary files lie beside the file a link leads to.
+        target = resolveLink(path);
+    } catch (const Error&) {
+        return;
+    }
+    const auto [folder, name] = splitPath(target);
+    const std::string prefix = "." + name + std::string(TemporaryMark);
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view entryName = entry->d_name;
+        if (!entryName.starts_with(prefix))
+            continue;
+        const std::optional<pid_t> writer = writerOf(entryName.substr(prefix.size()));
+        if (writer && !mayStillWrite(*writer))
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 } // namespace tavro

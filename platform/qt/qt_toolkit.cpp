@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 #include <cstdlib>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace tavro::qt {
@@ -65,6 +66,16 @@ MessageAnswer QtToolkit::messageBox(const MessageBoxRequest& request) {
     if (!yesNo)
         return MessageAnswer::Ok;
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+void QtToolkit::reportUnattended(const std::string& text) {
+    // No Qt here: this also runs while the toolkit ends the process because
+    // its display is gone, and anything that reaches for the display then may
+    // end the process a second time. syslog(3) reaches the journal where one
+    // runs and costs nothing where none does.
+    const std::string line = std::string(AppTitle) + ": " + text + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+    ::syslog(LOG_ERR, "%s", text.c_str());
 }
 
 std::string QtToolkit::programFolder() const {

@@ -26,6 +26,7 @@ public:
     Window& mainWindow() override { return m_window; }
     Timer& timer1() override { return m_window.timer1(); }
     MessageAnswer messageBox(const MessageBoxRequest& request) override;
+    void reportUnattended(const std::string& text) override;
     std::string programFolder() const override;
     bool anotherInstanceRunning() override;
     [[noreturn]] void terminate(int status) override;

@@ -65,6 +65,10 @@ public:
         m_journal.push_back("message box");
         return m_inner.messageBox(request);
     }
+    void reportUnattended(const std::string& text) override {
+        m_journal.push_back("report");
+        m_inner.reportUnattended(text);
+    }
     std::string programFolder() const override { return m_inner.programFolder(); }
     bool anotherInstanceRunning() override {
         // The help set-up comes first and touches no service, so its result is noted here.
@@ -146,6 +150,7 @@ public:
         m_journal.push_back("copy file " + path + " to " + copyPath);
         m_inner.copyFile(path, copyPath);
     }
+    void removeLeftovers(const std::string& path) override { m_inner.removeLeftovers(path); }
 
 private:
     fakes::FakeFiles& m_inner;

@@ -11,8 +11,8 @@ namespace {
 using fakes::Terminated;
 
 const Journal UnloadSequence{
-    "help 2", "write Beep=1",    "write HideOnStart=0", "write Menubar=0", "write file " + WhiteListPath,
-    "tray 2", "window procedure"};
+    "write Beep=1", "write HideOnStart=0", "write Menubar=0", "write file " + WhiteListPath, "help 2",
+    "tray 2",       "window procedure"};
 
 TEST(StartupHide, OnlyStoredOneHidesAndOnlyOnce) {
     JournalForm f;
@@ -99,29 +99,99 @@ TEST(Exit, FromTheTrayMenuWhileHidden) {
     EXPECT_EQ(f.fake.toolkit.window.popups.size(), 1u);
 }
 
-TEST(FailureRule, FailingOptionsSaveEndsTheUnload) {
-    JournalForm f;
-    f.load();
-    f.fake.settings.failWrite = true;
-    EXPECT_THROW(f.window.close(CloseReason::Session), Terminated);
-    EXPECT_EQ(f.journal, (Journal{"close 2", "help 2", "write Beep=1", "message box", "terminate 1"}));
+// However the program ends, a save that fails skips neither the other save
+// nor the rest of the unload, and every failure is reported once all of it has
+// run: in a box when the Exit command asked for the end, where the user is;
+// on standard error otherwise, where a box would wait for nobody.
+struct FailingEnd {
+    const char* name;
+    void (*end)(JournalForm&);
+    bool optionsFail;
+    bool listFails;
+    Journal journal;
+    std::vector<std::string> reports; // without a box
+    std::vector<std::string> boxes;
+};
+
+const std::string Denied = "Run-time error '70': Permission denied";
+const std::string DeniedBox = "Run-time error '70':\n\nPermission denied";
+const Journal SavesThenTheRest{
+    "write Beep=1", "write HideOnStart=1", "write Menubar=0", "write file " + WhiteListPath, "help 2",
+    "tray 2",       "window procedure"};
+
+Journal concat(std::initializer_list<Journal> parts) {
+    Journal all;
+    for (const Journal& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
-TEST(FailureRule, FailingFirstSaveOfExitEndsBeforeTheClose) {
+const FailingEnd FailingEnds[] = {
+    {"ExitWithTheListUnwritable",
+     [](JournalForm& f) { f.events.Click("cmd_Quit"); },
+     false,
+     true,
+     concat({{"write file " + WhiteListPath, "close 1"}, SavesThenTheRest, {"message box", "terminate 1"}}),
+     {},
+     {DeniedBox}},
+    {"SessionEndWithTheOptionsUnwritable",
+     [](JournalForm& f) { f.window.close(CloseReason::Session); },
+     true,
+     false,
+     concat({{"close 2", "write Beep=1", "write file " + WhiteListPath},
+             {SavesThenTheRest.begin() + 4, SavesThenTheRest.end()},
+             {"report", "terminate 1"}}),
+     {Denied},
+     {}},
+    {"SignalWithBothUnwritable",
+     [](JournalForm& f) { f.window.close(CloseReason::TaskManager); },
+     true,
+     true,
+     concat({{"close 3", "write Beep=1", "write file " + WhiteListPath},
+             {SavesThenTheRest.begin() + 4, SavesThenTheRest.end()},
+             {"report", "report", "terminate 1"}}),
+     {Denied, Denied},
+     {}},
+    {"LostDisplayOnlySaves",
+     [](JournalForm& f) { f.events.DisplayLost(); },
+     true,
+     false,
+     {"write Beep=1", "write file " + WhiteListPath, "report"},
+     {Denied},
+     {}},
+};
+
+class FailingEndTest : public ::testing::TestWithParam<FailingEnd> {};
+
+TEST_P(FailingEndTest, EverySaveRunsAndEveryFailureIsReported) {
+    const FailingEnd& row = GetParam();
     JournalForm f;
     f.load();
-    f.fake.files.unwritable = true;
+    f.form.lstWhiteList.append("a.example");
+    f.form.chkHideOnStart.setValue(1);
+    f.fake.settings.failWrite = row.optionsFail;
+    f.fake.files.unwritable = row.listFails;
     try {
-        f.events.Click("cmd_Quit");
-        FAIL() << "the program went on";
+        row.end(f);
     } catch (const Terminated& t) {
         EXPECT_EQ(t.status, 1);
     }
-    EXPECT_EQ(f.journal, (Journal{"write file " + WhiteListPath, "message box", "terminate 1"}));
-    EXPECT_EQ(f.fake.toolkit.messages.at(0),
-              (MessageBoxRequest{"Run-time error '70':\n\nPermission denied", MessageButtons::Ok,
-                                 MessageIcon::Critical, "Tavro Popup Blocker"}));
+    EXPECT_EQ(f.journal, row.journal);
+    EXPECT_EQ(f.fake.toolkit.unattendedReports, row.reports);
+    std::vector<std::string> boxes;
+    for (const MessageBoxRequest& box : f.fake.toolkit.messages)
+        boxes.push_back(box.text);
+    EXPECT_EQ(boxes, row.boxes);
+    if (!row.optionsFail) {
+        EXPECT_EQ(f.stored("HideOnStart"), "1");
+    }
+    if (!row.listFails) {
+        EXPECT_EQ(f.fake.files.files[WhiteListPath], "a.example\r\n");
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Ends, FailingEndTest, ::testing::ValuesIn(FailingEnds),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(FailureRule, OtherExceptionsAndAFailingBoxStillEnd) {
     JournalForm f;
@@ -146,7 +216,9 @@ TEST(FailureRule, NothingRunsWhileTheFailureIsShown) {
     };
     EXPECT_THROW(f.events.Click("mnuExit"), Terminated);
     EXPECT_TRUE(f.form.BlockingEnabled);
-    EXPECT_EQ(f.journal, (Journal{"write file " + WhiteListPath, "message box", "terminate 1"}));
+    EXPECT_EQ(
+        f.journal,
+        concat({{"write file " + WhiteListPath, "close 1"}, UnloadSequence, {"message box", "terminate 1"}}));
 }
 
 TEST(Dispatch, ControlsWithoutHandlersDoNothing) {

@@ -23,7 +23,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from program_e2e import CAPTION, HERE, HIDE_ON_START, TITLE, px, start_trayer, wait_for, window_names, windows_named
+from program import CAPTION, HERE, TITLE, wait_for, window_names, windows_named  # noqa: E402
+from program_e2e import HIDE_ON_START, px, start_trayer  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
 ICON_SIDES = (16, 22, 24, 32, 48, 64, 128, 256)

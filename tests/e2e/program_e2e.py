@@ -28,12 +28,10 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from program import CAPTION, TITLE, Program, wait_for, window_names, windows_named  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
-TITLE = "Tavro Popup Blocker"
-CAPTION = "Tavro Popup Blocker Version 2.7"
 TWIPS_PER_PIXEL = 15
-HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def px(twips):
@@ -42,64 +40,6 @@ def px(twips):
 
 # The box of chkHideOnStart: Frame1 at (120, 840), the box at (240, 480) in it.
 HIDE_ON_START = (px(120 + 240) + 6, px(840 + 480) + 6)
-
-
-def window_names():
-    """Every visible top-level window id with its name."""
-    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
-                         capture_output=True, text=True).stdout.split()
-    names = {}
-    for wid in ids:
-        name = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True, text=True).stdout
-        names[wid] = name.rstrip("\n")
-    return names
-
-
-def wait_for(condition, what, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = condition()
-        if found:
-            return found
-        time.sleep(0.2)
-    raise AssertionError(f"{what} within {timeout} s")
-
-
-def windows_named(name):
-    return [wid for wid, n in window_names().items() if n == name]
-
-
-class Program:
-    """A copy of the program in a fresh folder with a fresh user."""
-
-    def __init__(self, source, tmp):
-        self.tmp = tmp
-        self.folder = os.path.join(tmp, "program")
-        os.makedirs(self.folder, exist_ok=True)
-        # A copy, not a link: the program keeps its files beside its real path.
-        self.path = os.path.join(self.folder, os.path.basename(source))
-        shutil.copy2(source, self.path)
-        runtime = os.path.join(tmp, "runtime")
-        os.makedirs(runtime, mode=0o700, exist_ok=True)
-        self.config = os.path.join(tmp, "config")
-        os.makedirs(self.config, exist_ok=True)
-        self.conf = os.path.join(self.config, TITLE + ".conf")
-        self.env = dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=self.config, XDG_RUNTIME_DIR=runtime,
-                        XDG_DATA_HOME=os.path.join(tmp, "data"), QT_QPA_PLATFORM="xcb")
-        # Leaks that Qt's system libraries keep to the end are theirs.
-        self.env["LSAN_OPTIONS"] = f"suppressions={HERE}/../lsan.supp:print_suppressions=0"
-        self.processes = []
-
-    def start(self):
-        p = subprocess.Popen([self.path], cwd=self.tmp, env=self.env)
-        self.processes.append(p)
-        return p
-
-    def stop_all(self):
-        for p in self.processes:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
 
 
 def screenshot(path):

@@ -128,8 +128,10 @@ public:
     std::unique_ptr<TextInput> openInput(const std::string& path) override;
     std::unique_ptr<TextOutput> openOutput(const std::string& path) override;
     void copyFile(const std::string& path, const std::string& copyPath) override;
+    void removeLeftovers(const std::string& path) override { leftoversRemoved.push_back(path); }
 
     std::map<std::string, std::string> files;
+    std::vector<std::string> leftoversRemoved;
     // A read fails once this many bytes of a file have been read; -1 never.
     long failReadAfter = -1;
     bool failOpenInput = false;

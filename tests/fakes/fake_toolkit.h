@@ -72,6 +72,7 @@ public:
     Window& mainWindow() override { return window; }
     Timer& timer1() override { return timer; }
     MessageAnswer messageBox(const MessageBoxRequest& request) override;
+    void reportUnattended(const std::string& text) override { unattendedReports.push_back(text); }
     std::string programFolder() const override { return folder; }
     bool anotherInstanceRunning() override { return otherInstance; }
     [[noreturn]] void terminate(int status) override { throw Terminated{status}; }
@@ -81,6 +82,7 @@ public:
     std::string folder = "/opt/tavro";
     bool otherInstance = false;
     std::vector<MessageBoxRequest> messages;
+    std::vector<std::string> unattendedReports;
     // Answers for the next message boxes; when none is scripted a box answers
     // with its default button (OK, or Yes).
     std::deque<MessageAnswer> answers;

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -48,6 +50,16 @@ protected:
         const auto reply = status();
         return reply ? reply->value(QStringLiteral("page")).toString() : QStringLiteral("<no viewer>");
     }
+    // A request that starts the viewer returns before the viewer is up.
+    bool waitForViewer() const {
+        const QDeadlineTimer deadline(10000);
+        while (!status()) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(20);
+        }
+        return true;
+    }
     // Gone means no answer on the socket and the viewer's lock released.
     bool waitUntilGone() const {
         const QDeadlineTimer deadline(10000);
@@ -71,10 +83,12 @@ TEST_F(HelpViewerProcess, AQuitStartsNothing) {
 
 TEST_F(HelpViewerProcess, StartsOnRequestShowsPagesAndEndsWithTheLastOwner) {
     EXPECT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTENTS, 0), 1);
+    ASSERT_TRUE(waitForViewer());
     auto reply = status();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->value(QStringLiteral("page")).toString(), QStringLiteral("contents"));
     EXPECT_TRUE(reply->value(QStringLiteral("visible")).toBool());
+    EXPECT_EQ(reply->value(QStringLiteral("owners")).toInt(), 1) << "the request it was started for counts";
     EXPECT_EQ(reply->value(QStringLiteral("title")).toString(), QStringLiteral("Tavro Popup Blocker Help"));
 
     EXPECT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTEXT, 110), 1);
@@ -100,9 +114,18 @@ TEST_F(HelpViewerProcess, StartsOnRequestShowsPagesAndEndsWithTheLastOwner) {
     EXPECT_TRUE(waitUntilGone());
 }
 
+// The program may end before the viewer it started listens; its quit must
+// still reach the viewer, or the viewer would wait for it for ever.
+TEST_F(HelpViewerProcess, AQuitRightAfterTheStartEndsTheViewer) {
+    EXPECT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTENTS, 0), 1);
+    viewer.WinHelp(1, HelpFile, HELP_QUIT, 0);
+    EXPECT_TRUE(waitUntilGone());
+}
+
 TEST_F(HelpViewerProcess, ReportsAMissingFileAndAMissingTopicInItsWindow) {
     const std::string missing = dir.filePath(QStringLiteral("QuellitProject.HLP")).toStdString();
     EXPECT_EQ(viewer.WinHelp(1, missing, HELP_CONTENTS, 0), 1);
+    ASSERT_TRUE(waitForViewer());
     EXPECT_EQ(page(), QStringLiteral("no-file"));
 
     EXPECT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTEXT, 999), 1);
@@ -111,13 +134,24 @@ TEST_F(HelpViewerProcess, ReportsAMissingFileAndAMissingTopicInItsWindow) {
     EXPECT_EQ(page(), QStringLiteral("20"));
 }
 
-TEST_F(HelpViewerProcess, ASecondViewerLeavesTheSocketToTheFirst) {
+// Two programs asking at once each start a viewer; the second one's request
+// is served by the first.
+TEST_F(HelpViewerProcess, ASecondViewerLeavesTheSocketToTheFirstAndHandsItItsRequest) {
     ASSERT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTENTS, 0), 1);
+    ASSERT_TRUE(waitForViewer());
     QProcess second;
-    second.start(QStringLiteral(TAVRO_HELP_VIEWER), {QStringLiteral("--socket"), socket});
+    const helpsocket::Request request{QStringLiteral("other:2"), QString::fromStdString(HelpFile),
+                                      HELP_CONTEXT, 100};
+    second.start(QStringLiteral(TAVRO_HELP_VIEWER),
+                 {QStringLiteral("--socket"), socket, QStringLiteral("--request"),
+                  QString::fromUtf8(helpsocket::encode(request).trimmed())});
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(page(), QStringLiteral("contents"));
+    const auto reply = status();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->value(QStringLiteral("page")).toString(), QStringLiteral("100"));
+    EXPECT_EQ(reply->value(QStringLiteral("owners")).toInt(), 2);
+    helpsocket::exchange(socket, {QStringLiteral("other:2"), {}, HELP_QUIT, 0}, 2000);
 }
 
 TEST_F(HelpViewerProcess, AViewerThatCannotStartIsAnError) {
@@ -135,13 +169,16 @@ TEST_F(HelpViewerProcess, AStuckViewerIsAnErrorWithoutAStart) {
     // Listening but never answering: the connection is taken, no reply comes.
     QLocalServer stuck;
     ASSERT_TRUE(stuck.listen(socket));
-    LocalSocketHelpViewer asking{dir.filePath(QStringLiteral("no-such-viewer")), socket, 300};
+    LocalSocketHelpViewer asking{dir.filePath(QStringLiteral("no-such-viewer")), socket};
+    QElapsedTimer held;
+    held.start();
     try {
         asking.WinHelp(1, HelpFile, HELP_CONTEXT, 10);
         FAIL() << "no error raised";
     } catch (const Error& error) {
         EXPECT_EQ(error.number(), errc::AutomationError) << error.description();
     }
+    std::printf("a stuck viewer held the caller %lld ms\n", static_cast<long long>(held.elapsed()));
     EXPECT_EQ(asking.WinHelp(1, HelpFile, HELP_QUIT, 0), 0);
     stuck.close();
 }
@@ -286,6 +323,7 @@ TEST_F(HelpSocketPeer, TheProgramRefusesAViewerOfAnotherUser) {
 
 TEST_F(HelpSocketPeer, TheViewerTellsAnotherUserNothing) {
     ASSERT_EQ(viewer.WinHelp(1, HelpFile, HELP_CONTENTS, 0), 1);
+    ASSERT_TRUE(waitForViewer());
     ASSERT_EQ(::chmod(QFile::encodeName(socket).constData(), 0666), 0);
     const QByteArray request = helpsocket::encode(StatusRequest);
     EXPECT_EXIT(

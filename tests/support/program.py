@@ -1,0 +1,82 @@
+"""The real program for the end-to-end scripts: a copy of it in a fresh folder
+with a fresh user, and the windows it shows on the private X server."""
+import os
+import shutil
+import subprocess
+import time
+
+TITLE = "Tavro Popup Blocker"
+CAPTION = "Tavro Popup Blocker Version 2.7"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def window_names():
+    """Every visible top-level window id with its name."""
+    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
+                         capture_output=True, text=True).stdout.split()
+    names = {}
+    for wid in ids:
+        name = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True, text=True).stdout
+        names[wid] = name.rstrip("\n")
+    return names
+
+
+def wait_for(condition, what, timeout=20, step=0.2):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = condition()
+        if found:
+            return found
+        time.sleep(step)
+    raise AssertionError(f"{what} within {timeout} s")
+
+
+def windows_named(name):
+    return [wid for wid, n in window_names().items() if n == name]
+
+
+class Program:
+    """A copy of the program in a fresh folder with a fresh user. The folder is
+    tmp/program unless given; companions (the help viewer, the help file) are
+    copied beside the program."""
+
+    def __init__(self, source, tmp, folder=None, companions=()):
+        self.tmp = tmp
+        self.folder = folder or os.path.join(tmp, "program")
+        os.makedirs(self.folder, exist_ok=True)
+        # A copy, not a link: the program keeps its files beside its real path.
+        self.path = os.path.join(self.folder, os.path.basename(source))
+        for file in (source, *companions):
+            shutil.copy2(file, self.folder)
+        self.runtime = os.path.join(tmp, "runtime")
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
+        self.config = os.path.join(tmp, "config")
+        os.makedirs(self.config, exist_ok=True)
+        self.conf = os.path.join(self.config, TITLE + ".conf")
+        self.whitelist = os.path.join(self.folder, "Whitelst.txt")
+        self.env = dict(os.environ, HOME=tmp, XDG_CONFIG_HOME=self.config, XDG_RUNTIME_DIR=self.runtime,
+                        XDG_DATA_HOME=os.path.join(tmp, "data"), QT_QPA_PLATFORM="xcb")
+        # Leaks that Qt's system libraries keep to the end are theirs.
+        self.env["LSAN_OPTIONS"] = f"suppressions={HERE}/../lsan.supp:print_suppressions=0"
+        self.processes = []
+
+    def give_to(self, uid):
+        """Makes the test's folders and files, the program's own among them,
+        another user's, so that the program can run as that user."""
+        for root, folders, files in os.walk(self.tmp):
+            for name in [root, *(os.path.join(root, f) for f in folders + files)]:
+                os.chown(name, uid, uid, follow_symlinks=False)
+
+    def start(self, user=None, **popen_args):
+        """The program, as root or as the user id given, with no group of root's."""
+        if user is not None:
+            popen_args.update(user=user, group=user, extra_groups=[])
+        p = subprocess.Popen([self.path], cwd=self.tmp, env=self.env, **popen_args)
+        self.processes.append(p)
+        return p
+
+    def stop_all(self):
+        for p in self.processes:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
