@@ -94,8 +94,13 @@ std::vector<TestPage> BrowserDriver::titled(const std::vector<TestPage>& pages, 
 bool caughtUp(const browsers::PageMirror& mirror, const std::function<std::vector<TestPage>()>& pages,
               bool sameAddress, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const std::vector<TestPage> seen = pages();
+    while (mirror.connected() && std::chrono::steady_clock::now() < deadline) {
+        std::vector<TestPage> seen;
+        try {
+            seen = pages();
+        } catch (const std::exception&) {
+            return false; // the browser has gone: nothing more to hear
+        }
         const bool all = std::all_of(seen.begin(), seen.end(), [&](const TestPage& page) {
             const auto address = mirror.address(page.id);
             return address && (!sameAddress || *address == page.url);

@@ -51,7 +51,8 @@ private:
 
 // Waits until the mirror holds every page the test sees (at the address it
 // sees, where sameAddress) and has no question out about any: a tick then
-// reads all the browser has told of them. False on timeout.
+// reads all the browser has told of them. False on timeout, or at once
+// while no browser serves.
 bool caughtUp(const browsers::PageMirror& mirror, const std::function<std::vector<TestPage>()>& pages,
               bool sameAddress, std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
