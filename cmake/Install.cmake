@@ -8,7 +8,7 @@ set(TAVRO_INSTALL_PROGRAMDIR "lib/tavro-popup-blocker" CACHE STRING
     "The program's own folder below the prefix, where it keeps Whitelst.txt")
 set(TAVRO_INSTALL_SHAREDIR "${CMAKE_INSTALL_DATADIR}/tavro-popup-blocker")
 
-install(TARGETS tavro-popup-blocker tavro-help-viewer RUNTIME DESTINATION ${TAVRO_INSTALL_PROGRAMDIR})
+install(TARGETS tavro-popup-blocker tavro-help-viewer tavro-popup-blocker-host RUNTIME DESTINATION ${TAVRO_INSTALL_PROGRAMDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/help/QuellitProject.HLP DESTINATION ${TAVRO_INSTALL_PROGRAMDIR})
 
 # The command on the user's PATH is a link, so the program still finds its
