@@ -2,8 +2,8 @@
 """End to end: the browser extension in a real Chromium with no debugging port.
 
 The project is installed with scripts/install.sh into a fresh HOME; the installed
-scripts/start-browser.sh --without-port starts a headless Chromium on the guarded
-profile, which loads the installed extension and names the installed host in
+scripts/start-browser.sh --without-port starts Chromium on a private X server, on the
+guarded profile, which loads the installed extension and names the installed host in
 <profile>/NativeMessagingHosts/. The program's side is the real socket, run alone
 (extension_socket_peer), which this script drives:
 
@@ -13,6 +13,8 @@ profile, which loads the installed extension and names the installed host in
     opened from it, in a window of type "popup";
   - a probe tells that the pop-up reaches its opener and shows HTML, and that a
     noopener pop-up does not reach its opener;
+  - Ctrl held in the focused page is reported down, then up; a key event the page
+    makes up is not;
   - close ends the pop-up, and its end is reported;
   - the program's end and a new start: the extension connects again by itself;
   - no TCP port is listened on by the browser the whole time (ss).
@@ -34,8 +36,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from extension_id import chromium_id  # noqa: E402
+from xserver import start_x_server  # noqa: E402
 
-POPUP = "<html><head><title>pop-up</title></head><body>pop-up</body></html>"
+# The pop-up pretends that Ctrl is down, as a page could to let itself through.
+POPUP = """<html><head><title>pop-up</title></head><body>pop-up<script>
+for (const type of ["keydown", "pointerdown"])
+    dispatchEvent(new KeyboardEvent(type, {key: "Control", ctrlKey: true}));
+</script></body></html>"""
 
 
 def opener_page(port, noopener):
@@ -65,6 +72,7 @@ class Peer:
         self.process = subprocess.Popen([program], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         text=True)
         self.news = queue.Queue()
+        self.seen = []
         threading.Thread(target=self._read, daemon=True).start()
         self.expect(lambda n: n["event"] == "listening", "the socket did not listen")
 
@@ -81,8 +89,15 @@ class Peer:
                 news = self.news.get(timeout=max(left, 0.01))
             except queue.Empty:
                 raise AssertionError(what) from None
+            self.seen.append(news)
             if wanted(news):
                 return news
+
+    def heard(self, kind):
+        """Every message of this type heard so far."""
+        while not self.news.empty():
+            self.seen.append(self.news.get())
+        return [n["message"] for n in self.seen if n.get("message", {}).get("type") == kind]
 
     def message(self, kind, what, timeout=30, **members):
         def wanted(news):
@@ -104,6 +119,10 @@ def browser_listeners():
     """The TCP listeners that belong to a Chromium process, as ss shows them."""
     done = subprocess.run(["ss", "-ltnpH"], capture_output=True, text=True, check=True)
     return [line for line in done.stdout.splitlines() if '"chrom' in line]
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True, timeout=20).stdout
 
 
 def probe(peer, connection, tab, number):
@@ -139,7 +158,7 @@ def run(source, build, peer_program, home):
     port = server.server_address[1]
     peer = Peer(peer_program, env)
     log = open(os.path.join(home, "browser.log"), "w+")
-    browser = subprocess.Popen([os.path.join(share, "start-browser.sh"), "--without-port", "--headless",
+    browser = subprocess.Popen([os.path.join(share, "start-browser.sh"), "--without-port", "--ozone-platform=x11",
                                 "--disable-popup-blocking", "--disable-gpu", "about:blank"],
                                env=env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
     try:
@@ -162,6 +181,16 @@ def run(source, build, peer_program, home):
         answer = probe_until_answered(peer, connection, popup["tab"], 1)
         assert answer["opener"] is True and answer["contentType"] == "text/html", answer
         assert answer["url"] == popup["url"], answer
+
+        time.sleep(0.5)
+        assert not peer.heard("ctrl"), f"a key event the page made up counted: {peer.heard('ctrl')}"
+        # Into the page, below the pop-up's address line.
+        window = xdotool("search", "--sync", "--name", "^pop-up").split()[0]
+        xdotool("mousemove", "--window", window, "150", "200", "click", "1")
+        xdotool("keydown", "ctrl")
+        peer.message("ctrl", "Ctrl held in the page was not reported", down=True)
+        xdotool("keyup", "ctrl")
+        peer.message("ctrl", "Ctrl let go was not reported", down=False)
 
         started = time.monotonic()
         peer.send(connection, {"type": "close", "tab": popup["tab"]})
@@ -197,12 +226,16 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     source, build, peer = (os.path.abspath(a) for a in sys.argv[1:])
+    xvfb, os.environ["DISPLAY"] = start_x_server()
     try:
         with tempfile.TemporaryDirectory(prefix="tavro-extension-") as home:
             run(source, build, peer, home)
     except AssertionError as e:
         print(f"extension_e2e: {e}", file=sys.stderr)
         return 1
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
     print("extension_e2e: ok")
     return 0
 
