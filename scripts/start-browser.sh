@@ -115,14 +115,16 @@ prefer() {
 
 # The extension in the profile's own extensions folder, which Firefox reads
 # at its start: Debian's firefox-esr takes it unsigned once signatures are not
-# required, and enables it without asking once no folder is set apart for
-# extensions that others put in place.
+# required, enables it without asking once no folder is set apart for
+# extensions that others put in place, and grants it the sites it asks for,
+# as an install from a file would once the user agreed.
 install_firefox_extension() {
     [ -f "$xpi" ] || return 0
     mkdir -p "$profile/extensions"
     cp "$xpi" "$profile/extensions/$gecko_id.xpi"
     prefer xpinstall.signatures.required false
     prefer extensions.autoDisableScopes 0
+    prefer extensions.originControls.grantByDefault true
 }
 
 # Firefox reads the host's manifest from one folder for all its profiles.
