@@ -21,7 +21,8 @@ const REACHED_AFTER_MS = 5000;
 // A page in alert() or in an endless script never answers; the program is
 // told that it could not be asked rather than kept waiting.
 const PROBE_DEADLINE_MS = 500;
-// Chromium names a new tab's source some 15 ms after the tab itself.
+// Chromium names a new tab's source within a millisecond of the tab itself;
+// a busy browser takes longer.
 const SOURCE_WAIT_MS = 300;
 const WINDOW_TYPES = ["normal", "popup", "panel", "app", "devtools"];
 
