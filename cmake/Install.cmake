@@ -8,7 +8,7 @@ set(TAVRO_INSTALL_PROGRAMDIR "lib/tavro-popup-blocker" CACHE STRING
     "The program's own folder below the prefix, where it keeps Whitelst.txt")
 set(TAVRO_INSTALL_SHAREDIR "${CMAKE_INSTALL_DATADIR}/tavro-popup-blocker")
 
-install(TARGETS tavro-popup-blocker tavro-help-viewer RUNTIME DESTINATION ${TAVRO_INSTALL_PROGRAMDIR})
+install(TARGETS tavro-popup-blocker tavro-help-viewer tavro-popup-blocker-host RUNTIME DESTINATION ${TAVRO_INSTALL_PROGRAMDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/help/QuellitProject.HLP DESTINATION ${TAVRO_INSTALL_PROGRAMDIR})
 
 # The command on the user's PATH is a link, so the program still finds its
@@ -30,6 +30,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/demo DESTINATION ${TAVRO_INSTALL_SHAREDI
 
 install(DIRECTORY ${TAVRO_ICON_THEME} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
+# The browser extension, unpacked for Chromium-family browsers and zipped for
+# Firefox; scripts/install.sh copies the host's manifests below into the
+# folders of the browsers the user has.
+install(FILES ${TAVRO_EXTENSION_FILES} DESTINATION ${TAVRO_INSTALL_SHAREDIR}/extension)
+install(FILES ${TAVRO_EXTENSION_XPI} DESTINATION ${TAVRO_INSTALL_SHAREDIR})
+
 # Desktop entries and metainfo name installed paths, known only once the
 # install has its prefix: they are filled in then.
 function(tavro_install_filled template destination)
@@ -40,6 +46,9 @@ function(tavro_install_filled template destination)
         set(TAVRO_PROGRAM_LINK \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tavro-popup-blocker\")
         set(START_BROWSER \"\${CMAKE_INSTALL_PREFIX}/${TAVRO_INSTALL_SHAREDIR}/start-browser.sh\")
         set(TAVRO_WEB_SITE \"${TAVRO_WEB_SITE}\")
+        set(TAVRO_HOST \"\${CMAKE_INSTALL_PREFIX}/${TAVRO_INSTALL_PROGRAMDIR}/tavro-popup-blocker-host\")
+        set(TAVRO_EXTENSION_ID \"${TAVRO_EXTENSION_ID}\")
+        set(TAVRO_GECKO_ID \"${TAVRO_GECKO_ID}\")
         configure_file(\"${template}\" \"${filled}\" @ONLY)
         file(INSTALL \"${filled}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${destination}\")
     ")
@@ -51,3 +60,5 @@ tavro_install_filled(${PROJECT_SOURCE_DIR}/scripts/tavro-popup-blocker-browser.d
                      ${CMAKE_INSTALL_DATADIR}/applications)
 tavro_install_filled(${PROJECT_SOURCE_DIR}/data/example.tavro.PopupBlocker.metainfo.xml.in
                      ${CMAKE_INSTALL_DATADIR}/metainfo)
+tavro_install_filled(${PROJECT_SOURCE_DIR}/data/native-messaging-chromium.json.in ${TAVRO_INSTALL_SHAREDIR})
+tavro_install_filled(${PROJECT_SOURCE_DIR}/data/native-messaging-firefox.json.in ${TAVRO_INSTALL_SHAREDIR})

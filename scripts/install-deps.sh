@@ -29,7 +29,7 @@ test_packages=(
     clang clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
     alsa-utils firefox-esr
-    xvfb xauth xdotool x11-utils imagemagick trayer
+    xvfb xauth xdotool x11-utils imagemagick trayer iproute2
     desktop-file-utils appstream
 )
 

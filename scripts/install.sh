@@ -70,6 +70,23 @@ if command -v update-desktop-database >/dev/null 2>&1; then
     update-desktop-database -q "$prefix/share/applications" || true
 fi
 
+# The host's manifest, for each browser the user has, tells the browser
+# where the extension's host is. Installing again after a new browser came
+# writes the manifest for that one too.
+share="$(dirname "$manifest")"
+hosts=()
+while IFS= read -r browser; do
+    [ -d "$browser" ] || continue
+    mkdir -p "$browser/NativeMessagingHosts"
+    cp "$share/native-messaging-chromium.json" "$browser/NativeMessagingHosts/$native_host_name.json"
+    hosts+=("$browser/NativeMessagingHosts")
+done < <(chromium_family_folders)
+if [ -d "$(firefox_folder)" ]; then
+    mkdir -p "$(firefox_folder)/native-messaging-hosts"
+    cp "$share/native-messaging-firefox.json" "$(firefox_folder)/native-messaging-hosts/$native_host_name.json"
+    hosts+=("$(firefox_folder)/native-messaging-hosts")
+fi
+
 # An autostart entry asked for now, or left by an earlier install, starts this install.
 entry="$(autostart_entry)"
 if [ "$autostart" -eq 1 ] || [ -e "$entry" ]; then
@@ -86,4 +103,12 @@ fi
 
 say "Installed Tavro Popup Blocker in $(program_folder "$prefix")"
 say "Start it as $prefix/bin/tavro-popup-blocker or from the desktop's menu."
+if [ ${#hosts[@]} -eq 0 ]; then
+    # Said even when quiet: without it the extension finds no host.
+    echo "No browser's settings folder found (Chromium, Chrome, Brave, Edge, Firefox): no host manifest written." >&2
+    echo "Start your browser once, then install again, so that its extension can reach the program." >&2
+else
+    say "The browser extension's host is known to: ${hosts[*]}"
+fi
+say "Add the browser extension from $share/extension (Chromium, Chrome, Brave, Edge) or $share/tavro-popup-blocker.xpi (Firefox)."
 [ ! -e "$entry" ] || say "It starts at login: $entry"

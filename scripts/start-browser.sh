@@ -2,10 +2,13 @@
 # Starts Chromium, or Firefox with --firefox, on Tavro Popup Blocker's own
 # profile for it, with a debugging port that the program finds through a file
 # in the profile (DevToolsActivePort, WebDriverBiDiServer.json). The port
-# listens on 127.0.0.1 only.
+# listens on 127.0.0.1 only. The browser extension is loaded too, and its
+# host made known to the browser, so the program hears of the browser's pages
+# through the extension as well; --without-port opens no port at all, and the
+# extension alone tells of the pages.
 #
-#   start-browser.sh [--firefox] [ADDRESS...]        the browser, on these addresses
-#   start-browser.sh [--firefox] --demo [OPTION...]  the browser on the demo pages
+#   start-browser.sh [--firefox] [--without-port] [ADDRESS...]        the browser, on these addresses
+#   start-browser.sh [--firefox] [--without-port] --demo [OPTION...]  the browser on the demo pages
 #   start-browser.sh [--firefox] --running           exit status 0 when the program would find that browser
 #   start-browser.sh [--firefox] --install-desktop-entry
 #       adds "Chromium (Tavro Popup Blocker)" or "Firefox (Tavro Popup Blocker)" to the desktop's menu
@@ -28,6 +31,20 @@ if [ "${1:-}" = --firefox ]; then
     family=firefox
     shift
 fi
+debugging_port=1
+if [ "${1:-}" = --without-port ]; then
+    debugging_port=0
+    shift
+fi
+# Installed, the extension and the host's manifest sit beside this script; in
+# the source tree there is the extension alone, and no host to name.
+extension="$here/extension"
+[ -d "$extension" ] || extension="$here/../extension"
+host_manifest="$here/native-messaging-chromium.json"
+[ "$family" = firefox ] && host_manifest="$here/native-messaging-firefox.json"
+xpi="$here/tavro-popup-blocker.xpi"
+native_host_name=tavro_popup_blocker
+gecko_id=popup-blocker@tavro.example
 if [ "$family" = firefox ]; then
     profile="$data_home/tavro-popup-blocker/firefox"
 else
@@ -89,17 +106,44 @@ running() {
     port_answers 9222
 }
 
-# Firefox's remote agent would otherwise change the browser the user browses
-# with (its own pop-up blocker among others) to suit automated testing.
-write_user_js() {
+# Adds the preference to the profile's user.js unless it is set there already.
+prefer() {
     local user_js="$profile/user.js"
-    grep -qs '"remote.prefs.recommended"' "$user_js" && return
-    echo 'user_pref("remote.prefs.recommended", false);' >>"$user_js"
+    grep -qs "\"$1\"" "$user_js" && return
+    echo "user_pref(\"$1\", $2);" >>"$user_js"
+}
+
+# The extension in the profile's own extensions folder, which Firefox reads
+# at its start: Debian's firefox-esr takes it unsigned once signatures are not
+# required, enables it without asking once no folder is set apart for
+# extensions that others put in place, and grants it the sites it asks for,
+# as an install from a file would once the user agreed.
+install_firefox_extension() {
+    [ -f "$xpi" ] || return 0
+    mkdir -p "$profile/extensions"
+    cp "$xpi" "$profile/extensions/$gecko_id.xpi"
+    prefer xpinstall.signatures.required false
+    prefer extensions.autoDisableScopes 0
+    prefer extensions.originControls.grantByDefault true
+}
+
+# Firefox reads the host's manifest from one folder for all its profiles.
+write_host_manifest() {
+    [ -f "$host_manifest" ] || return 0
+    local folder="$profile/NativeMessagingHosts"
+    [ "$family" = firefox ] && folder="$HOME/.mozilla/native-messaging-hosts"
+    mkdir -p "$folder"
+    cp "$host_manifest" "$folder/$native_host_name.json"
 }
 
 start_firefox() {
-    write_user_js
-    "$1" --remote-debugging-port=0 --profile "$profile" "${@:2}"
+    # Firefox's remote agent would otherwise change the browser the user
+    # browses with (its own pop-up blocker among others) to suit automated testing.
+    prefer remote.prefs.recommended false
+    install_firefox_extension
+    local args=(--profile "$profile")
+    [ "$debugging_port" -eq 0 ] || args+=(--remote-debugging-port=0)
+    "$1" "${args[@]}" "${@:2}"
 }
 
 start() {
@@ -113,17 +157,18 @@ start() {
     # The profile holds the port file: readable by the user alone.
     (umask 077 && mkdir -p "$profile")
     chmod 700 "$profile"
+    write_host_manifest
     if [ "$family" = firefox ]; then
         start_firefox "$browser" "$@"
         return
     fi
     local args=(
         "--user-data-dir=$profile"
-        --remote-debugging-port=0
-        --remote-debugging-address=127.0.0.1
+        "--load-extension=$extension"
         --no-first-run
         --no-default-browser-check
     )
+    [ "$debugging_port" -eq 0 ] || args+=(--remote-debugging-port=0 --remote-debugging-address=127.0.0.1)
     # Chromium's sandbox refuses to run as root; only asked for above.
     if [ "$(id -u)" -eq 0 ]; then
         args+=(--no-sandbox)

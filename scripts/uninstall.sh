@@ -35,10 +35,24 @@ while IFS= read -r file; do
 done <"$manifest"
 rm -f -- "$(autostart_entry)"
 
+# The host's manifests in the browsers' folders: only those naming this
+# install's host, so another install's stay.
+host="$(program_folder "$prefix")/tavro-popup-blocker-host"
+while IFS= read -r hosts; do
+    file="$hosts/$native_host_name.json"
+    if [ -f "$file" ] && grep -qF "\"path\": \"$host\"" "$file"; then
+        rm -f -- "$file"
+        rmdir "$hosts" 2>/dev/null || true
+    fi
+done < <(
+    { chromium_family_folders; guarded_profile; } | sed 's|$|/NativeMessagingHosts|'
+    echo "$(firefox_folder)/native-messaging-hosts"
+)
+
 # Folders the install made go once empty; the program's folder keeps the list.
 folder="$(program_folder "$prefix")"
 share="$(dirname "$manifest")"
-rmdir "$share/demo" "$share" "$folder" 2>/dev/null || true
+rmdir "$share/demo" "$share/extension" "$share" "$folder" 2>/dev/null || true
 if command -v update-desktop-database >/dev/null 2>&1 && [ -d "$prefix/share/applications" ]; then
     update-desktop-database -q "$prefix/share/applications" || true
 fi

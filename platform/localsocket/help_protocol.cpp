@@ -1,5 +1,6 @@
 #include "platform/localsocket/help_protocol.h"
 
+#include "platform/posix/peer_user.h"
 #include "platform/posix/private_folder.h"
 
 #include <QDeadlineTimer>
@@ -9,8 +10,6 @@
 #include <QJsonParseError>
 #include <QLocalSocket>
 #include <QStandardPaths>
-#include <cerrno>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace tavro::helpsocket {
@@ -41,11 +40,7 @@ bool ensurePrivateFolder(const QString& folder, QString* error) {
 }
 
 bool peerIsThisUser(qintptr socketDescriptor) {
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(static_cast<int>(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
-        return false;
-    return length == sizeof peer && peer.uid == ::geteuid();
+    return tavro::peerIsThisUser(static_cast<int>(socketDescriptor));
 }
 
 QByteArray encode(const Request& request) {

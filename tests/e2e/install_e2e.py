@@ -10,22 +10,28 @@ Cases:
   hide-on-start  under a tray host: check "Hide at Startup", Exit, start again: the window is hidden
   blocking-on    Disable, Exit, start again: blocking is on
   letters        "HideOnStart" or "Menubar" stored as letters: an error box, a non-zero end, the file unchanged
+  host-manifests the browser extension's host is named to each browser whose folder exists, with its exact
+                 path and the extension's exact id, and only to those; an install with none says so; installing
+                 again after a new browser came adds it; the uninstall removes ours and no others
 
 usage: install_e2e.py CASE SOURCE BUILD
 SOURCE is the source tree, BUILD a build folder of it that holds the program.
 """
 import os
+import json
 import signal
 import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from program import CAPTION, HERE, TITLE, wait_for, window_names, windows_named  # noqa: E402
 from program_e2e import HIDE_ON_START, px, start_trayer  # noqa: E402
 from xserver import start_x_server  # noqa: E402
+from extension_id import chromium_id  # noqa: E402
 
 ICON_SIDES = (16, 22, 24, 32, 48, 64, 128, 256)
 # Buttons of the window, at their centres.
@@ -42,6 +48,7 @@ class Installed:
         self.folder = os.path.join(self.prefix, "lib", "tavro-popup-blocker")
         self.command = os.path.join(self.prefix, "bin", "tavro-popup-blocker")
         self.list = os.path.join(self.folder, "Whitelst.txt")
+        self.share = os.path.join(self.prefix, "share", "tavro-popup-blocker")
         # Not ~/.config, so that the autostart entry shows it follows XDG_CONFIG_HOME.
         self.config = os.path.join(home, "settings")
         self.conf = os.path.join(self.config, TITLE + ".conf")
@@ -85,14 +92,20 @@ def files_below(folder):
     return found
 
 
+def extension_files(source):
+    return sorted(n for n in os.listdir(os.path.join(source, "extension")) if n != "CMakeLists.txt")
+
+
 def expected_files(source):
     share = "share/tavro-popup-blocker"
     demo = {f"{share}/demo/{n}" for n in os.listdir(os.path.join(source, "demo"))}
+    demo |= {f"{share}/extension/{n}" for n in extension_files(source)}
     icons = {f"share/icons/hicolor/{s}x{s}/apps/tavro-popup-blocker.png" for s in ICON_SIDES}
     return demo | icons | {
         "bin/tavro-popup-blocker",
         "lib/tavro-popup-blocker/tavro-popup-blocker",
         "lib/tavro-popup-blocker/tavro-help-viewer",
+        "lib/tavro-popup-blocker/tavro-popup-blocker-host",
         "lib/tavro-popup-blocker/QuellitProject.HLP",
         "share/applications/tavro-popup-blocker.desktop",
         "share/applications/tavro-popup-blocker-browser.desktop",
@@ -100,6 +113,9 @@ def expected_files(source):
         "share/metainfo/example.tavro.PopupBlocker.metainfo.xml",
         f"{share}/start-browser.sh",
         f"{share}/demo_server.py",
+        f"{share}/tavro-popup-blocker.xpi",
+        f"{share}/native-messaging-chromium.json",
+        f"{share}/native-messaging-firefox.json",
         f"{share}/installed-files",
     }
 
@@ -134,6 +150,12 @@ def check_installed(inst):
         keys = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
     assert keys["Exec"] == f'"{inst.command}"', keys["Exec"]
     assert keys.get("X-GNOME-Autostart-Delay", "0") != "0" and keys.get("X-KDE-autostart-after") == "panel", keys
+    # Firefox's .xpi is the very folder Chromium loads.
+    extension = os.path.join(inst.share, "extension")
+    with zipfile.ZipFile(os.path.join(inst.share, "tavro-popup-blocker.xpi")) as xpi:
+        assert sorted(xpi.namelist()) == extension_files(inst.source), xpi.namelist()
+        for name in xpi.namelist():
+            assert xpi.read(name) == read(os.path.join(extension, name)), f"{name} differs in the .xpi"
 
 
 def run_until_window(inst):
@@ -258,11 +280,71 @@ def case_letters(inst):
         assert read(inst.conf) == content, f"{key}: the settings file changed"
 
 
+HOST_NAME = "tavro_popup_blocker"
+
+
+def host_manifest_places(inst):
+    """Where each browser looks for the host's manifest, by the folder whose presence counts."""
+    chromium_family = ("chromium", "google-chrome", "BraveSoftware/Brave-Browser", "microsoft-edge")
+    places = {os.path.join(inst.config, b): os.path.join(inst.config, b, "NativeMessagingHosts", HOST_NAME + ".json")
+              for b in chromium_family}
+    mozilla = os.path.join(inst.home, ".mozilla")
+    places[mozilla] = os.path.join(mozilla, "native-messaging-hosts", HOST_NAME + ".json")
+    return places
+
+
+def check_host_manifest(inst, path):
+    with open(path) as f:
+        manifest = json.load(f)
+    with open(os.path.join(inst.share, "extension", "manifest.json")) as f:
+        extension = json.load(f)
+    host = os.path.join(inst.folder, "tavro-popup-blocker-host")
+    assert manifest["path"] == host and os.access(host, os.X_OK), manifest
+    assert manifest["name"] == HOST_NAME and manifest["type"] == "stdio", manifest
+    if "native-messaging-hosts" in path:
+        assert manifest["allowed_extensions"] == [extension["browser_specific_settings"]["gecko"]["id"]], manifest
+    else:
+        assert manifest["allowed_origins"] == [f"chrome-extension://{chromium_id(extension['key'])}/"], manifest
+
+
+def case_host_manifests(inst):
+    places = host_manifest_places(inst)
+    said = inst.install()
+    assert "no host manifest written" in said, f"an install with no browser said nothing of it: {said!r}"
+    assert not any(os.path.exists(os.path.dirname(m)) for m in places.values()), "a manifest without a browser"
+
+    present = [os.path.join(inst.config, "chromium"), os.path.join(inst.home, ".mozilla")]
+    for folder in present:
+        os.makedirs(folder)
+    # Another program's host beside ours.
+    other = os.path.join(inst.config, "chromium", "NativeMessagingHosts", "other_host.json")
+    os.makedirs(os.path.dirname(other))
+    with open(other, "w") as f:
+        f.write("{}")
+    inst.install()
+    for browser, manifest in places.items():
+        assert os.path.exists(manifest) == (browser in present), f"{manifest}: {os.path.exists(manifest)}"
+        if browser in present:
+            check_host_manifest(inst, manifest)
+
+    # A browser installed since: the next install names the host to it too.
+    chrome = os.path.join(inst.config, "google-chrome")
+    os.makedirs(chrome)
+    inst.install()
+    check_host_manifest(inst, places[chrome])
+
+    inst.script("uninstall.sh")
+    left = [m for m in places.values() if os.path.exists(m)]
+    assert not left, f"the uninstall left {left}"
+    assert os.path.exists(other), "the uninstall removed another program's manifest"
+
+
 CASES = {
     "install": case_install,
     "hide-on-start": case_hide_on_start,
     "blocking-on": case_blocking_on,
     "letters": case_letters,
+    "host-manifests": case_host_manifests,
 }
 
 
