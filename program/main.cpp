@@ -8,6 +8,9 @@
 #include "platform/browsers/browser_set.h"
 #include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"
+#include "platform/error.h"
+#include "platform/extension/extension_browsers.h"
+#include "platform/extension/socket_place.h"
 #include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
@@ -22,6 +25,7 @@
 #include <QApplication>
 #include <QString>
 #include <csignal>
+#include <cstdio>
 #include <malloc.h>
 #include <memory>
 
@@ -69,12 +73,13 @@ int main(int argc, char* argv[]) {
     tavro::qt::QtToolkit toolkit;
     tavro::qt::QtSettingsStore settings;
     tavro::qt::QtNotifyArea notifyArea(toolkit.window());
-    // Chromium first, then Firefox: the order of the walk and of the
-    // browsers asked for a new window. Firefox's session ends with its link.
-    tavro::cdp::CdpBrowserAutomation chromium;
-    tavro::bidi::BidiBrowserAutomation firefox;
-    tavro::browsers::BrowserSet browser({&chromium, &firefox});
-    tavro::x11::X11KeyState keys;
+    // Its members are added once this is known to be the only running copy.
+    tavro::browsers::BrowserSet browser({});
+    tavro::x11::X11KeyState xKeys;
+    std::unique_ptr<tavro::extension::ExtensionBrowsers> extension;
+    tavro::extension::ExtensionCtrlKeyState keys(
+        xKeys, [&xKeys] { return xKeys.serverReachable(); },
+        [&extension] { return extension && extension->ctrlHeld(); });
     tavro::alsa::AlsaTone tone;
     tavro::LocalSocketHelpViewer helpViewer;
     tavro::CurlHttpFetch http;
@@ -91,15 +96,37 @@ int main(int argc, char* argv[]) {
     tavro::qt::TerminationSignals terminationSignals(
         [&window](int) { window.close(tavro::CloseReason::TaskManager); });
 
+    events.Form_Load();
+    if (window.ended())
+        return 0;
+
+    // The browsers are looked for from here on, not only at the first tick,
+    // each on a thread of its own; a second copy that ends at start-up never
+    // asks a browser for anything (Firefox serves one session at a time).
+    // Chromium first, then Firefox, then the everyday browsers' extension:
+    // the order of the walk and of the browsers asked for a new window.
+    tavro::cdp::CdpBrowserAutomation chromium;
+    tavro::bidi::BidiBrowserAutomation firefox;
+    browser.add(&chromium);
+    browser.add(&firefox);
+    std::string noSocket;
+    if (const std::string socket = tavro::extension::socketPath(&noSocket); !socket.empty()) {
+        try {
+            extension = std::make_unique<tavro::extension::ExtensionBrowsers>(socket);
+            browser.add(extension.get());
+        } catch (const tavro::Error& e) {
+            noSocket = e.description();
+        }
+    }
+    if (!extension)
+        std::fprintf(stderr, "tavro-popup-blocker: the browser extension cannot reach the program: %s\n",
+                     noSocket.c_str());
+
     // The browsers' news runs the tick's scan at once, on the same terms as a
     // tick: only while the timer runs.
     tavro::qt::BrowserNewsWatch newsWatch(
         browser.news(), [&] { return toolkit.timer1().enabled() && !window.ended(); },
         [&events] { events.Timer1_Timer(); });
-
-    events.Form_Load();
-    if (window.ended())
-        return 0;
     // A lost display ends the process from inside the event loop, past the
     // unload: the saves then run without the window. Made after the start-up,
     // so that the settings store it saves through is torn down only after it.

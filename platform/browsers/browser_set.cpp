@@ -54,12 +54,20 @@ public:
         }
         if (walks.empty())
             throw Error(errc::AutomationError, lastFailure);
-        return std::make_unique<ChainedWalk>(std::move(walks));
+        return chainWalks(std::move(walks));
     }
 
 private:
     std::vector<Member> m_members;
 };
+
+} // namespace
+
+std::unique_ptr<WindowWalk> chainWalks(std::vector<std::unique_ptr<WindowWalk>> walks) {
+    return std::make_unique<ChainedWalk>(std::move(walks));
+}
+
+namespace {
 
 class DesktopNewBrowser final : public NewBrowser {
 public:

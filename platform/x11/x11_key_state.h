@@ -20,6 +20,8 @@ public:
     // VK_CONTROL reads as down (bit 15 set) while either Ctrl key is held;
     // every other key reads as up.
     std::int16_t GetKeyState(int virtualKey) override;
+    // Whether there is an X server to ask (one that starts later is found).
+    bool serverReachable() { return connect(); }
 
 private:
     bool connect();
