@@ -13,10 +13,11 @@ namespace {
 // How often the places are tried while no browser is found: a browser
 // started later is found within this, and trying a place where nothing
 // listens costs a file read.
-constexpr std::chrono::milliseconds LookAgainAfter{250};
+constexpr std::chrono::milliseconds LookAgainAfter{400};
 // The longest the thread runs the connection before it looks at its own
-// state again (a stop, a flood, a silent browser).
-constexpr std::chrono::milliseconds Turn{100};
+// state again (a flood, a quiet browser); a stop and a page's question
+// coming due wake it sooner.
+constexpr std::chrono::milliseconds Turn{500};
 // A browser that has said nothing for this long is asked something cheap.
 constexpr std::chrono::seconds QuietFor{3};
 // What the connection is given to end a session at the end.

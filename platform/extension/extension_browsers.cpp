@@ -154,16 +154,25 @@ ExtensionBrowsers::~ExtensionBrowsers() {
 // questions a page did not answer in time are settled here.
 void ExtensionBrowsers::keepTime() {
     std::unique_lock lock(m_mutex);
-    while (!m_wake.wait_for(lock, RetryAfter, [this] { return m_stopping; })) {
+    auto next = MirrorClock::now();
+    while (true) {
+        m_wake.wait_until(lock, next, [this] { return m_stopping || m_changed; });
+        if (m_stopping)
+            return;
+        m_changed = false;
         const auto now = MirrorClock::now();
+        next = now + Quiet;
         for (const auto& [id, profile] : m_profiles) {
             profile->mirror->heardAt(now);
-            profile->mirror->expireQuestions(now);
+            if (const auto due = profile->mirror->expireQuestions(now))
+                next = std::min(next, *due);
         }
         std::vector<Retry> due;
         std::erase_if(m_retries, [&](Retry& retry) {
-            if (retry.due > now)
+            if (retry.due > now) {
+                next = std::min(next, retry.due);
                 return false;
+            }
             if (now - retry.firstAsked < AnswerTime)
                 due.push_back(std::move(retry));
             return true;
@@ -278,7 +287,9 @@ void ExtensionBrowsers::send(Profile& profile, const std::string& tab, const std
     {
         const std::lock_guard lock(m_mutex);
         profile.questions[id] = {tab, url, firstAsked};
+        m_changed = true;
     }
+    m_wake.notify_all();
     if (ExtensionSocket* socket = m_ready)
         socket->send(profile.connection, {{"type", "probe"}, {"id", id}, {"tab", tabNumber(tab)}});
 }
@@ -303,9 +314,13 @@ void ExtensionBrowsers::answered(const std::shared_ptr<Profile>& profile, const 
     const auto contentType = answer.find("contentType");
     if (opener == answer.end() || !opener->is_boolean() || contentType == answer.end() ||
         !contentType->is_string()) {
-        const std::lock_guard lock(m_mutex);
-        m_retries.push_back(
-            {profile, question.tab, question.url, question.firstAsked, MirrorClock::now() + RetryAfter});
+        {
+            const std::lock_guard lock(m_mutex);
+            m_retries.push_back(
+                {profile, question.tab, question.url, question.firstAsked, MirrorClock::now() + RetryAfter});
+            m_changed = true;
+        }
+        m_wake.notify_all();
         return;
     }
     profile->mirror->kindAnswered(question.tab, question.url,

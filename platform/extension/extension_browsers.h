@@ -57,6 +57,9 @@ public:
 private:
     // How soon a page that could not be asked is asked again.
     static constexpr std::chrono::milliseconds RetryAfter{50};
+    // A connected profile's mirror is kept fresh this often: the extension
+    // speaks only when something happens.
+    static constexpr std::chrono::seconds Quiet{1};
 
     using MirrorNews = browsers::MirrorNews;
 
@@ -78,6 +81,8 @@ private:
     std::map<ConnectionId, std::shared_ptr<Profile>> m_profiles;
     std::vector<Retry> m_retries;
     bool m_stopping = false;
+    // Something for the clock to look at again: a question out, a retry.
+    bool m_changed = false;
     std::condition_variable m_wake;
     std::thread m_clock;
     // Last: its thread calls into everything above until it is destroyed.
