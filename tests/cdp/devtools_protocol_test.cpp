@@ -20,11 +20,8 @@ namespace tavro::cdp {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::answerTo;
 using testing::ScriptedEndpoint;
-
-Json answerTo(const Json& request, Json result) {
-    return {{"id", request["id"]}, {"result", std::move(result)}};
-}
 
 // A page of the scripted browser and what the browser answers about it.
 struct ScriptedPage {

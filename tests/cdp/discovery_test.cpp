@@ -19,11 +19,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
+using testing::answerTo;
 using testing::ScriptedEndpoint;
-
-Json answerTo(const Json& request, Json result) {
-    return {{"id", request["id"]}, {"result", std::move(result)}};
-}
 
 // The connection found at the first place that answers; raises when none does.
 std::unique_ptr<Connection> connectTo(const BrowserPlaces& places) {

@@ -57,4 +57,9 @@ private:
     std::thread m_thread;
 };
 
+// The answer to request that carries result, as a browser would send it.
+inline websocket::Json answerTo(const websocket::Json& request, websocket::Json result) {
+    return {{"id", request["id"]}, {"result", std::move(result)}};
+}
+
 } // namespace tavro::testing

@@ -16,11 +16,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
+using testing::answerTo;
 using testing::ScriptedEndpoint;
-
-Json answerTo(const Json& request, Json result) {
-    return {{"id", request["id"]}, {"result", std::move(result)}};
-}
 
 TEST(Connection, LateAnswerIsDroppedAndDoesNotAnswerTheNextCall) {
     ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
