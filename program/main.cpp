@@ -130,9 +130,13 @@ int main(int argc, char* argv[]) {
     // A lost display ends the process from inside the event loop, past the
     // unload: the saves then run without the window. Made after the start-up,
     // so that the settings store it saves through is torn down only after it.
-    tavro::qt::ProcessExitHook lostDisplay([&window, &events] {
-        if (!window.ended())
-            events.DisplayLost();
+    tavro::qt::ProcessExitHook lostDisplay([&window, &events, &firefox] {
+        if (window.ended())
+            return;
+        events.DisplayLost();
+        // Nothing is torn down past this point: Firefox's one session is
+        // ended here, or Firefox would refuse every other client.
+        firefox.link().letGo();
     });
     window.show();
     return QApplication::exec();
