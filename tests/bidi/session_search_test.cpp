@@ -108,6 +108,7 @@ TEST_F(SessionSearch, ASlowSessionIsWaitedForAndEndedEvenWhenItComesTooLate) {
     const Row rows[] = {
         {"slow", 1500ms, 3s, true},
         {"after the program ended", 1200ms, 200ms, false},
+        {"as late as a starting Firefox", 4500ms, 200ms, false},
     };
     for (const Row& row : rows) {
         std::mutex mutex;
