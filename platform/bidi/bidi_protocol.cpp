@@ -33,14 +33,16 @@ void BidiProtocol::sessionAnswered(Connection& c, const Json& answer) {
     if (lateAnswer)
         return; // finish() ends it
     // Every event of the module, so that any change to a page (a new page, an
-    // address, a page gone) is told of.
+    // address, a page gone) is told of. Firefox tells of pages from the moment
+    // it takes the subscription, but confirms it only once every page's process
+    // has taken it too, which a page whose script loops never does: the list is
+    // read at once, not after the confirmation.
     c.send("session.subscribe", {{"events", Json::array({"browsingContext"})}}, {},
-           [this, &c](const Json& subscribed) {
+           [this](const Json& subscribed) {
                if (subscribed.contains("error"))
                    m_stage = Stage::Refused;
-               else
-                   readTree(c);
            });
+    readTree(c);
 }
 
 // The events tell of every change from the subscription on; the list read

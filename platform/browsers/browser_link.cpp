@@ -20,8 +20,11 @@ constexpr std::chrono::milliseconds LookAgainAfter{400};
 constexpr std::chrono::milliseconds Turn{500};
 // A browser that has said nothing for this long is asked something cheap.
 constexpr std::chrono::seconds QuietFor{3};
-// What the connection is given to end a session at the end.
-constexpr std::chrono::seconds FinishGrace{3};
+// What the connection is given to end a session at the end. A session asked
+// of a Firefox that is still starting comes 3 to 5 s later, and one that comes
+// after the socket went is held by nobody, so Firefox refuses every other
+// client until it is restarted. Only an end while Firefox starts waits that long.
+constexpr std::chrono::seconds FinishGrace{10};
 
 } // namespace
 

@@ -17,12 +17,10 @@ usage: e2e_allowed_domains.py [--browser CHROMIUM|firefox] PROGRAM [SCREENSHOT_F
 It starts an X server of its own (Xvfb), never using the desktop's.
 """
 import argparse
-import base64
 import http.server
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -30,28 +28,13 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from browsers import QUIET_CHROMIUM_FLAGS, new_bidi_session, write_firefox_prefs  # noqa: E402
+from program import EXIT_BUTTON, FIRST_BLOCKED, TITLE, click, px, xdotool  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
-TITLE = "Tavro Popup Blocker"
-TWIPS_PER_PIXEL = 15
-
-
-def px(twips):
-    return (twips + TWIPS_PER_PIXEL // 2) // TWIPS_PER_PIXEL
-
-
-# Window-relative points, from the window's design (twips): the first entry of
-# lstBlockedUrls (240, 2160), the first entry of lstWhiteList (inside Frame4 at
-# 120, 3600; the list at 120, 240 in it) and the middle of the "Exit Program"
-# button (4080, 480, 1335 x 255).
-FIRST_BLOCKED = (px(240) + 30, px(2160) + 7)
+# The first entry of lstWhiteList, inside Frame4 at 120, 3600 (twips); the list
+# at 120, 240 in it.
 FIRST_ALLOWED = (px(120 + 120) + 30, px(3600 + 240) + 7)
-EXIT_BUTTON = (px(4080 + 1335 // 2), px(480 + 255 // 2))
-
-
-def xdotool(*args, timeout=20):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
-                          timeout=timeout).stdout.split()
 
 
 def visible_windows(name_pattern):
@@ -85,8 +68,7 @@ def screenshot(folder, name):
 
 
 def double_click(window, point):
-    xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
-    xdotool("click", "--repeat", "2", "--delay", "80", "1")
+    click(window, point, repeat=2)
 
 
 def answer_yes(box, shots, shot_name):
@@ -123,10 +105,7 @@ def start_chromium(chromium, profile, url):
     """Headless Chromium in the profile where the program looks for its debugging port."""
     os.makedirs(profile, exist_ok=True)
     args = [chromium, f"--user-data-dir={profile}", "--remote-debugging-port=0",
-            "--remote-debugging-address=127.0.0.1", "--no-first-run", "--no-default-browser-check",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-default-apps", "--disable-extensions", "--disable-dev-shm-usage",
-            "--password-store=basic", "--disable-popup-blocking", "--headless"]
+            "--remote-debugging-address=127.0.0.1", *QUIET_CHROMIUM_FLAGS, "--headless"]
     if os.geteuid() == 0:
         args.append("--no-sandbox")
     browser = subprocess.Popen([*args, url], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -140,26 +119,9 @@ def start_chromium(chromium, profile, url):
     return browser
 
 
-# What the program's own Firefox profile sets, and what a quiet test browser
-# needs: pop-ups that pages open while loading reach the program instead of
-# Firefox's own blocker, and no first-run pages.
-FIREFOX_USER_JS = """user_pref("remote.prefs.recommended", false);
-user_pref("dom.disable_open_during_load", false);
-user_pref("browser.shell.checkDefaultBrowser", false);
-user_pref("browser.startup.homepage_override.mstone", "ignore");
-user_pref("browser.aboutwelcome.enabled", false);
-user_pref("datareporting.policy.dataSubmissionEnabled", false);
-user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
-user_pref("app.update.disabledForTesting", true);
-user_pref("browser.sessionstore.resume_from_crash", false);
-"""
-
-
 def start_firefox(profile, url):
     """Firefox on the program's own Firefox profile, with its WebDriver BiDi port."""
-    os.makedirs(profile, exist_ok=True)
-    with open(os.path.join(profile, "user.js"), "w") as f:
-        f.write(FIREFOX_USER_JS)
+    write_firefox_prefs(profile)
     binary = os.environ.get("TAVRO_FIREFOX") or "firefox-esr"
     browser = subprocess.Popen([binary, "--no-remote", "--remote-debugging-port=0", "--profile", profile, url],
                                env=dict(os.environ, MOZ_CRASHREPORTER_DISABLE="1"),
@@ -173,57 +135,6 @@ def start_firefox(profile, url):
         time.sleep(0.1)
     with open(server_file) as f:
         return browser, json.load(f)["ws_port"]
-
-
-def recv_exactly(sock, buffer, size):
-    while len(buffer) < size:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise AssertionError("firefox closed the WebSocket")
-        buffer += chunk
-    return buffer[:size], buffer[size:]
-
-
-def websocket_text_frame(text):
-    """A masked text frame, as a client must send."""
-    payload = text.encode()
-    size = len(payload)
-    header = bytes([0x81]) + (bytes([0x80 | size]) if size < 126 else bytes([0x80 | 126]) + size.to_bytes(2, "big"))
-    mask = os.urandom(4)
-    return header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
-
-
-def read_message(sock, buffer):
-    head, buffer = recv_exactly(sock, buffer, 2)
-    size = head[1] & 0x7F
-    if size >= 126:
-        extended, buffer = recv_exactly(sock, buffer, 2 if size == 126 else 8)
-        size = int.from_bytes(extended, "big")
-    payload, buffer = recv_exactly(sock, buffer, size)
-    return payload, buffer
-
-
-def new_bidi_session(port):
-    """Asks Firefox for a session of our own; returns its answer to session.new."""
-    with socket.create_connection(("127.0.0.1", port), timeout=10) as sock:
-        key = base64.b64encode(os.urandom(16)).decode()
-        sock.sendall((f"GET /session HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
-                      f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n").encode())
-        buffer = b""
-        while b"\r\n\r\n" not in buffer:
-            _, buffer = recv_exactly(sock, buffer, len(buffer) + 1)
-        head, buffer = buffer.split(b"\r\n\r\n", 1)
-        if b" 101 " not in head.split(b"\r\n")[0]:
-            raise AssertionError(f"firefox refused the WebSocket: {head!r}")
-        sock.sendall(websocket_text_frame(json.dumps({"id": 1, "method": "session.new",
-                                                     "params": {"capabilities": {}}})))
-        while True:
-            payload, buffer = read_message(sock, buffer)
-            message = json.loads(payload)
-            if message.get("id") == 1:
-                if message.get("type") == "success":
-                    sock.sendall(websocket_text_frame(json.dumps({"id": 2, "method": "session.end", "params": {}})))
-                return message
 
 
 def let_popup_through_with_ctrl(port, shots):

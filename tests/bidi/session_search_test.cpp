@@ -1,8 +1,8 @@
 // Firefox is looked for away from the caller: a listener that accepts and
 // never answers costs a look nothing, and a place that failed rests before it
 // is asked again. A session is waited for as long as Firefox takes, and one
-// that arrives after the program stopped waiting is ended. A peer that serves
-// a session may answer anything.
+// that arrives after the program stopped waiting is ended. A subscription is
+// not waited for. A peer that serves a session may answer anything.
 
 #include "platform/bidi/bidi_browser.h"
 #include "platform/error.h"
@@ -108,6 +108,7 @@ TEST_F(SessionSearch, ASlowSessionIsWaitedForAndEndedEvenWhenItComesTooLate) {
     const Row rows[] = {
         {"slow", 1500ms, 3s, true},
         {"after the program ended", 1200ms, 200ms, false},
+        {"as late as a starting Firefox", 4500ms, 200ms, false},
     };
     for (const Row& row : rows) {
         std::mutex mutex;
@@ -138,6 +139,26 @@ TEST_F(SessionSearch, ASlowSessionIsWaitedForAndEndedEvenWhenItComesTooLate) {
         EXPECT_EQ(std::count(methods.begin(), methods.end(), "session.new"), 1) << row.name;
         EXPECT_EQ(std::count(methods.begin(), methods.end(), "session.end"), 1) << row.name;
     }
+}
+
+// Firefox confirms a subscription only once every page's process has taken
+// it, which never happens while a page's script loops; its news flows all the
+// same, so its pages are served without the confirmation.
+TEST_F(SessionSearch, ASubscriptionNeverConfirmedStillServes) {
+    testing::ScriptedEndpoint peer([](const Json& request, const testing::ScriptedEndpoint::Reply& reply) {
+        const std::string method = stringField(request, "method");
+        if (method == "session.subscribe")
+            return true;
+        Json result = Json::object();
+        if (method == "session.new")
+            result = {{"sessionId", "s"}, {"capabilities", Json::object()}};
+        else if (method == "browsingContext.getTree")
+            result = {{"contexts", Json::array()}};
+        reply({{"type", "success"}, {"id", request["id"]}, {"result", result}});
+        return true;
+    });
+    BidiBrowserAutomation firefox(serving(peer.port()));
+    EXPECT_TRUE(firefox.mirror().waitConnected(5s));
 }
 
 // A new window asked of a peer that answers in a shape Firefox never sends

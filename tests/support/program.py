@@ -8,6 +8,28 @@ import time
 TITLE = "Tavro Popup Blocker"
 CAPTION = "Tavro Popup Blocker Version 2.7"
 HERE = os.path.dirname(os.path.abspath(__file__))
+TWIPS_PER_PIXEL = 15
+
+
+def px(twips):
+    return (twips + TWIPS_PER_PIXEL // 2) // TWIPS_PER_PIXEL
+
+
+# Window-relative points, from the window's design (twips): the first entry of
+# lstBlockedUrls (240, 2160) and the middle of the "Exit Program" button
+# (4080, 480, 1335 x 255).
+FIRST_BLOCKED = (px(240) + 30, px(2160) + 7)
+EXIT_BUTTON = (px(4080 + 1335 // 2), px(480 + 255 // 2))
+
+
+def xdotool(*args, timeout=20):
+    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
+                          timeout=timeout).stdout.split()
+
+
+def click(window, point, repeat=1):
+    xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
+    xdotool("click", "--repeat", str(repeat), "--delay", "80", "1")
 
 
 def window_names():
