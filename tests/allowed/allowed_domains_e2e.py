@@ -30,52 +30,10 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from program import (EXIT_BUTTON, FIRST_ALLOWED, FIRST_BLOCKED, TITLE, answer, click, double_click,  # noqa: E402
+                     visible_windows, wait_for_window, xdotool)
 from xserver import start_x_server  # noqa: E402
 
-TITLE = "Tavro Popup Blocker"
-TWIPS_PER_PIXEL = 15
-
-
-def px(twips):
-    return (twips + TWIPS_PER_PIXEL // 2) // TWIPS_PER_PIXEL
-
-
-# Window-relative points, from the window's design (twips): the first entry of
-# lstBlockedUrls (240, 2160), the first entry of lstWhiteList (inside Frame4 at
-# 120, 3600; the list at 120, 240 in it) and the middle of the "Exit Program"
-# button (4080, 480, 1335 x 255).
-FIRST_BLOCKED = (px(240) + 30, px(2160) + 7)
-FIRST_ALLOWED = (px(120 + 120) + 30, px(3600 + 240) + 7)
-EXIT_BUTTON = (px(4080 + 1335 // 2), px(480 + 255 // 2))
-
-
-def xdotool(*args, timeout=20):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
-                          timeout=timeout).stdout.split()
-
-
-def visible_windows(name_pattern):
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
-                          capture_output=True, text=True).stdout.split()
-
-
-def wait_for_window(name_pattern, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = visible_windows(name_pattern)
-        if found:
-            return found[-1]
-        time.sleep(0.2)
-    raise AssertionError(f"no window named {name_pattern!r} within {timeout} s")
-
-
-def wait_gone(window, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if window not in visible_windows(f"^{TITLE}$"):
-            return
-        time.sleep(0.2)
-    raise AssertionError("the question stayed open")
 
 
 def screenshot(folder, name):
@@ -84,18 +42,10 @@ def screenshot(folder, name):
                        capture_output=True, timeout=20)
 
 
-def double_click(window, point):
-    xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
-    xdotool("click", "--repeat", "2", "--delay", "80", "1")
-
-
 def answer_yes(box, shots, shot_name):
     time.sleep(0.3)
     screenshot(shots, shot_name)
-    # Yes is the default button, so Return answers Yes.
-    xdotool("windowfocus", "--sync", box)
-    xdotool("key", "Return")
-    wait_gone(box)
+    answer(box, "Return")
 
 
 class Pages(http.server.BaseHTTPRequestHandler):
@@ -323,8 +273,7 @@ def run(args, tmp):
             screenshot(args.shots, "6-unexpected-question.png")
             raise AssertionError("a double-click with no entry selected asked a question")
 
-        xdotool("mousemove", "--window", window, str(EXIT_BUTTON[0]), str(EXIT_BUTTON[1]))
-        xdotool("click", "1")
+        click(window, EXIT_BUTTON)
         status = proc.wait(timeout=20)
         if firefox:
             answer = new_bidi_session(bidi_port)
