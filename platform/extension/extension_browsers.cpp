@@ -5,6 +5,8 @@
 #include "platform/error.h"
 #include "platform/websocket/json_message.h"
 
+#include <algorithm>
+
 namespace tavro::extension {
 
 using browsers::MirrorClock;
@@ -151,14 +153,26 @@ ExtensionBrowsers::~ExtensionBrowsers() {
 
 // The extension speaks only when something happens; a profile whose host is
 // connected is there, and its mirror is as fresh as the connection. The
-// questions a page did not answer in time are settled here.
+// questions a page did not answer in time are settled here. A question is
+// asked again when it is due, not at the next round after: a pop-up waits
+// for that answer before it can be closed.
 void ExtensionBrowsers::keepTime() {
     std::unique_lock lock(m_mutex);
-    while (!m_wake.wait_for(lock, RetryAfter, [this] { return m_stopping; })) {
+    auto nextRound = MirrorClock::now() + RetryAfter;
+    while (!m_stopping) {
+        auto wake = nextRound;
+        for (const Retry& retry : m_retries)
+            wake = std::min(wake, retry.due);
+        m_retryQueued = false;
+        if (m_wake.wait_until(lock, wake, [this] { return m_stopping || m_retryQueued; }))
+            continue;
         const auto now = MirrorClock::now();
-        for (const auto& [id, profile] : m_profiles) {
-            profile->mirror->heardAt(now);
-            profile->mirror->expireQuestions(now);
+        if (now >= nextRound) {
+            nextRound = now + RetryAfter;
+            for (const auto& [id, profile] : m_profiles) {
+                profile->mirror->heardAt(now);
+                profile->mirror->expireQuestions(now);
+            }
         }
         std::vector<Retry> due;
         std::erase_if(m_retries, [&](Retry& retry) {
@@ -303,9 +317,13 @@ void ExtensionBrowsers::answered(const std::shared_ptr<Profile>& profile, const 
     const auto contentType = answer.find("contentType");
     if (opener == answer.end() || !opener->is_boolean() || contentType == answer.end() ||
         !contentType->is_string()) {
-        const std::lock_guard lock(m_mutex);
-        m_retries.push_back(
-            {profile, question.tab, question.url, question.firstAsked, MirrorClock::now() + RetryAfter});
+        {
+            const std::lock_guard lock(m_mutex);
+            m_retries.push_back(
+                {profile, question.tab, question.url, question.firstAsked, MirrorClock::now() + RetryAfter});
+            m_retryQueued = true;
+        }
+        m_wake.notify_all();
         return;
     }
     profile->mirror->kindAnswered(question.tab, question.url,

@@ -77,6 +77,8 @@ private:
     // Guarded by m_mutex; ordered by connection, as the walk takes them.
     std::map<ConnectionId, std::shared_ptr<Profile>> m_profiles;
     std::vector<Retry> m_retries;
+    // A question to ask again was queued since the clock last looked.
+    bool m_retryQueued = false;
     bool m_stopping = false;
     std::condition_variable m_wake;
     std::thread m_clock;
