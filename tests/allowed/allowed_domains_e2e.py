@@ -17,12 +17,10 @@ usage: e2e_allowed_domains.py [--browser CHROMIUM|firefox] PROGRAM [SCREENSHOT_F
 It starts an X server of its own (Xvfb), never using the desktop's.
 """
 import argparse
-import base64
 import http.server
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -32,6 +30,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from program import (EXIT_BUTTON, FIRST_ALLOWED, FIRST_BLOCKED, TITLE, answer, click, double_click,  # noqa: E402
                      visible_windows, wait_for_window, xdotool)
+from websocket_client import WebSocket  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
 
@@ -125,55 +124,19 @@ def start_firefox(profile, url):
         return browser, json.load(f)["ws_port"]
 
 
-def recv_exactly(sock, buffer, size):
-    while len(buffer) < size:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise AssertionError("firefox closed the WebSocket")
-        buffer += chunk
-    return buffer[:size], buffer[size:]
-
-
-def websocket_text_frame(text):
-    """A masked text frame, as a client must send."""
-    payload = text.encode()
-    size = len(payload)
-    header = bytes([0x81]) + (bytes([0x80 | size]) if size < 126 else bytes([0x80 | 126]) + size.to_bytes(2, "big"))
-    mask = os.urandom(4)
-    return header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
-
-
-def read_message(sock, buffer):
-    head, buffer = recv_exactly(sock, buffer, 2)
-    size = head[1] & 0x7F
-    if size >= 126:
-        extended, buffer = recv_exactly(sock, buffer, 2 if size == 126 else 8)
-        size = int.from_bytes(extended, "big")
-    payload, buffer = recv_exactly(sock, buffer, size)
-    return payload, buffer
-
-
 def new_bidi_session(port):
     """Asks Firefox for a session of our own; returns its answer to session.new."""
-    with socket.create_connection(("127.0.0.1", port), timeout=10) as sock:
-        key = base64.b64encode(os.urandom(16)).decode()
-        sock.sendall((f"GET /session HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
-                      f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n").encode())
-        buffer = b""
-        while b"\r\n\r\n" not in buffer:
-            _, buffer = recv_exactly(sock, buffer, len(buffer) + 1)
-        head, buffer = buffer.split(b"\r\n\r\n", 1)
-        if b" 101 " not in head.split(b"\r\n")[0]:
-            raise AssertionError(f"firefox refused the WebSocket: {head!r}")
-        sock.sendall(websocket_text_frame(json.dumps({"id": 1, "method": "session.new",
-                                                     "params": {"capabilities": {}}})))
+    ws = WebSocket(port, "/session")
+    try:
+        ws.send(json.dumps({"id": 1, "method": "session.new", "params": {"capabilities": {}}}))
         while True:
-            payload, buffer = read_message(sock, buffer)
-            message = json.loads(payload)
+            message = json.loads(ws.receive())
             if message.get("id") == 1:
                 if message.get("type") == "success":
-                    sock.sendall(websocket_text_frame(json.dumps({"id": 2, "method": "session.end", "params": {}})))
+                    ws.send(json.dumps({"id": 2, "method": "session.end", "params": {}}))
                 return message
+    finally:
+        ws.close()
 
 
 def let_popup_through_with_ctrl(port, shots):
