@@ -5,6 +5,8 @@
 #include "platform/error.h"
 #include "platform/websocket/json_message.h"
 
+#include <algorithm>
+
 namespace tavro::extension {
 
 using browsers::MirrorClock;
@@ -151,7 +153,9 @@ ExtensionBrowsers::~ExtensionBrowsers() {
 
 // The extension speaks only when something happens; a profile whose host is
 // connected is there, and its mirror is as fresh as the connection. The
-// questions a page did not answer in time are settled here.
+// questions a page did not answer in time are settled here. A question is
+// asked again when it is due, not at the next round after: a pop-up waits
+// for that answer before it can be closed.
 void ExtensionBrowsers::keepTime() {
     std::unique_lock lock(m_mutex);
     auto next = MirrorClock::now();
@@ -245,8 +249,14 @@ void ExtensionBrowsers::heard(ConnectionId id, const Json& message) {
         appeared(*from, message);
     } else if (type == "address" && !tab.empty()) {
         const std::string url = stringField(message, "url");
-        if (mirror.addressChanged(tab, url) && from->openers.contains(tab))
-            probe(*from, tab, url);
+        // The question is marked first (see appeared()): between the change
+        // and the question the page would be judged on its last document.
+        const bool ask = from->openers.contains(tab) && mirror.address(tab).value_or(url) != url;
+        if (ask)
+            mirror.kindAsked(tab, url);
+        mirror.addressChanged(tab, url);
+        if (ask)
+            send(*from, tab, url, MirrorClock::now());
     } else if (type == "moved" && !tab.empty()) {
         mirror.windowNamed(tab, windowOf(message));
     } else if (type == "gone" && !tab.empty()) {
@@ -267,18 +277,18 @@ void ExtensionBrowsers::appeared(Profile& profile, const Json& page) {
     const std::string url = stringField(page, "url");
     const std::string source = numberOf(page, "sourceTab");
     profile.mirror->pageOpened(tab, url, source);
+    // Whether the page can still reach its opener is the page's own to say: a
+    // page opened by the user, or with noopener, names its source all the
+    // same. The question is marked before the window is named: a page alone
+    // in its window and not yet asked reads as a pop-up that reaches its
+    // opener, and a scan in between would close a noopener pop-up on that.
+    if (!source.empty()) {
+        profile.openers[tab] = source;
+        profile.mirror->kindAsked(tab, url);
+    }
     profile.mirror->windowNamed(tab, windowOf(page));
-    if (source.empty())
-        return;
-    profile.openers[tab] = source;
-    probe(profile, tab, url);
-}
-
-// Whether the page can still reach its opener is the page's own to say: a
-// page opened by the user, or with noopener, names its source all the same.
-void ExtensionBrowsers::probe(Profile& profile, const std::string& tab, const std::string& url) {
-    profile.mirror->kindAsked(tab, url);
-    send(profile, tab, url, MirrorClock::now());
+    if (!source.empty())
+        send(profile, tab, url, MirrorClock::now());
 }
 
 void ExtensionBrowsers::send(Profile& profile, const std::string& tab, const std::string& url,

@@ -69,7 +69,6 @@ private:
     void keepTime();
     std::shared_ptr<Profile> profile(ConnectionId id) const;
     void appeared(Profile& profile, const Json& page);
-    void probe(Profile& profile, const std::string& tab, const std::string& url);
     void send(Profile& profile, const std::string& tab, const std::string& url,
               browsers::MirrorClock::time_point firstAsked);
     void answered(const std::shared_ptr<Profile>& profile, const Json& answer);

@@ -28,37 +28,11 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from browsers import QUIET_CHROMIUM_FLAGS, new_bidi_session, write_firefox_prefs  # noqa: E402
-from program import EXIT_BUTTON, FIRST_BLOCKED, TITLE, click, px, xdotool  # noqa: E402
+from browsers import new_bidi_session, write_firefox_prefs  # noqa: E402
+from program import (EXIT_BUTTON, FIRST_ALLOWED, FIRST_BLOCKED, TITLE, answer, click, double_click,  # noqa: E402
+                     visible_windows, wait_for_window, xdotool)
 from xserver import start_x_server  # noqa: E402
 
-# The first entry of lstWhiteList, inside Frame4 at 120, 3600 (twips); the list
-# at 120, 240 in it.
-FIRST_ALLOWED = (px(120 + 120) + 30, px(3600 + 240) + 7)
-
-
-def visible_windows(name_pattern):
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
-                          capture_output=True, text=True).stdout.split()
-
-
-def wait_for_window(name_pattern, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = visible_windows(name_pattern)
-        if found:
-            return found[-1]
-        time.sleep(0.2)
-    raise AssertionError(f"no window named {name_pattern!r} within {timeout} s")
-
-
-def wait_gone(window, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if window not in visible_windows(f"^{TITLE}$"):
-            return
-        time.sleep(0.2)
-    raise AssertionError("the question stayed open")
 
 
 def screenshot(folder, name):
@@ -67,17 +41,10 @@ def screenshot(folder, name):
                        capture_output=True, timeout=20)
 
 
-def double_click(window, point):
-    click(window, point, repeat=2)
-
-
 def answer_yes(box, shots, shot_name):
     time.sleep(0.3)
     screenshot(shots, shot_name)
-    # Yes is the default button, so Return answers Yes.
-    xdotool("windowfocus", "--sync", box)
-    xdotool("key", "Return")
-    wait_gone(box)
+    answer(box, "Return")
 
 
 class Pages(http.server.BaseHTTPRequestHandler):
@@ -105,7 +72,10 @@ def start_chromium(chromium, profile, url):
     """Headless Chromium in the profile where the program looks for its debugging port."""
     os.makedirs(profile, exist_ok=True)
     args = [chromium, f"--user-data-dir={profile}", "--remote-debugging-port=0",
-            "--remote-debugging-address=127.0.0.1", *QUIET_CHROMIUM_FLAGS, "--headless"]
+            "--remote-debugging-address=127.0.0.1", "--no-first-run", "--no-default-browser-check",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+            "--disable-default-apps", "--disable-extensions", "--disable-dev-shm-usage",
+            "--password-store=basic", "--disable-popup-blocking", "--headless"]
     if os.geteuid() == 0:
         args.append("--no-sandbox")
     browser = subprocess.Popen([*args, url], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -234,8 +204,7 @@ def run(args, tmp):
             screenshot(args.shots, "6-unexpected-question.png")
             raise AssertionError("a double-click with no entry selected asked a question")
 
-        xdotool("mousemove", "--window", window, str(EXIT_BUTTON[0]), str(EXIT_BUTTON[1]))
-        xdotool("click", "1")
+        click(window, EXIT_BUTTON)
         status = proc.wait(timeout=20)
         if firefox:
             answer = new_bidi_session(bidi_port)

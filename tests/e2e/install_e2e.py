@@ -28,58 +28,14 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from program import CAPTION, HERE, TITLE, wait_for, window_names, windows_named  # noqa: E402
-from program_e2e import HIDE_ON_START, px, start_trayer  # noqa: E402
+from installed import Installed  # noqa: E402
+from program import (CAPTION, CMD_ENABLE, EXIT_BUTTON, HIDE_ON_START, TITLE, click, wait_for,  # noqa: E402
+                     window_names, windows_named)
+from program_e2e import start_trayer  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 from extension_id import chromium_id  # noqa: E402
 
 ICON_SIDES = (16, 22, 24, 32, 48, 64, 128, 256)
-# Buttons of the window, at their centres.
-CMD_ENABLE = (px(2160 + 975 // 2), px(120 + 255 // 2))
-CMD_QUIT = (px(4080 + 1335 // 2), px(480 + 255 // 2))
-
-
-class Installed:
-    """The program installed by the project's scripts for a user of its own."""
-
-    def __init__(self, source, build, home):
-        self.source, self.build, self.home = source, build, home
-        self.prefix = os.path.join(home, ".local")
-        self.folder = os.path.join(self.prefix, "lib", "tavro-popup-blocker")
-        self.command = os.path.join(self.prefix, "bin", "tavro-popup-blocker")
-        self.list = os.path.join(self.folder, "Whitelst.txt")
-        self.share = os.path.join(self.prefix, "share", "tavro-popup-blocker")
-        # Not ~/.config, so that the autostart entry shows it follows XDG_CONFIG_HOME.
-        self.config = os.path.join(home, "settings")
-        self.conf = os.path.join(self.config, TITLE + ".conf")
-        self.autostart = os.path.join(self.config, "autostart", "tavro-popup-blocker.desktop")
-        runtime = os.path.join(home, "runtime")
-        os.makedirs(runtime, mode=0o700)
-        os.makedirs(self.config)
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
-        self.env.update(HOME=home, XDG_CONFIG_HOME=self.config, XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="xcb")
-        self.env["LSAN_OPTIONS"] = f"suppressions={HERE}/../lsan.supp:print_suppressions=0"
-        self.processes = []
-
-    def script(self, name, *args):
-        done = subprocess.run([os.path.join(self.source, "scripts", name), *args], env=self.env,
-                              capture_output=True, text=True, timeout=120)
-        assert done.returncode == 0, f"{name} {' '.join(args)} failed:\n{done.stdout}{done.stderr}"
-        return done.stdout + done.stderr
-
-    def install(self, *args):
-        return self.script("install.sh", "--from-build", self.build, *args)
-
-    def start(self):
-        p = subprocess.Popen([self.command], cwd=self.home, env=self.env)
-        self.processes.append(p)
-        return p
-
-    def stop_all(self):
-        for p in self.processes:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
 
 
 def files_below(folder):
@@ -167,15 +123,11 @@ def run_until_window(inst):
 def end(p, how="SIGTERM"):
     if how == "Exit":
         window = windows_named(CAPTION)[0]
-        click(window, CMD_QUIT)
+        click(window, EXIT_BUTTON)
     else:
         p.send_signal(signal.SIGTERM)
     status = p.wait(timeout=20)
     assert status == 0, f"exit status {status} after {how}"
-
-
-def click(window, at):
-    subprocess.run(["xdotool", "mousemove", "--window", window, str(at[0]), str(at[1]), "click", "1"], check=True)
 
 
 def read(path):

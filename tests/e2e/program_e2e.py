@@ -28,11 +28,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from program import CAPTION, TITLE, Program, px, wait_for, window_names, windows_named  # noqa: E402
+from program import CAPTION, HIDE_ON_START, TITLE, Program, px, wait_for, window_names, windows_named  # noqa: E402
 from xserver import start_x_server  # noqa: E402
-
-# The box of chkHideOnStart: Frame1 at (120, 840), the box at (240, 480) in it.
-HIDE_ON_START = (px(120 + 240) + 6, px(840 + 480) + 6)
 
 
 def screenshot(path):

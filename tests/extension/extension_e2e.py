@@ -39,6 +39,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from extension_id import chromium_id  # noqa: E402
+from installed import listeners_of, start_browser  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
 # The pop-up pretends that Ctrl is down, as a page could to let itself through.
@@ -118,30 +119,6 @@ class Peer:
         self.process.wait(timeout=10)
 
 
-def group_members(group):
-    """The processes of a process group: the browser and its helpers."""
-    members = set()
-    for name in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{name}/stat") as f:
-                # The group comes after the name in parentheses, which may hold spaces.
-                fields = f.read().rsplit(")", 1)[1].split()
-        except (OSError, IndexError):
-            continue
-        if name.isdigit() and int(fields[2]) == group:
-            members.add(int(name))
-    return members
-
-
-def listeners_of(group):
-    """The TCP listeners of the group's processes, as ss shows them; other tests' browsers may listen."""
-    members = group_members(group)
-    assert members, "the browser's processes were not found"
-    done = subprocess.run(["ss", "-ltnpH"], capture_output=True, text=True, check=True)
-    return [line for line in done.stdout.splitlines()
-            if any(f"pid={pid}," in line for pid in members)]
-
-
 def xdotool(*args):
     return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True, timeout=20).stdout
 
@@ -159,21 +136,6 @@ def probe_until_answered(peer, connection, tab, first):
             return answer
         time.sleep(0.2)
     raise AssertionError(f"tab {tab} never answered a probe: {answer}")
-
-
-def start_browser(family, share, env, log):
-    arguments = [os.path.join(share, "start-browser.sh")]
-    if family == "firefox":
-        # Firefox's own blocker would stop the test pages' pop-ups, opened without a click.
-        profile = os.path.join(env["XDG_DATA_HOME"], "tavro-popup-blocker", "firefox")
-        os.makedirs(profile, mode=0o700)
-        with open(os.path.join(profile, "user.js"), "w") as f:
-            f.write('user_pref("dom.disable_open_during_load", false);\n')
-        arguments += ["--firefox", "--without-port", "about:blank"]
-    else:
-        arguments += ["--without-port", "--ozone-platform=x11", "--disable-popup-blocking", "--disable-gpu",
-                      "about:blank"]
-    return subprocess.Popen(arguments, env=env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
 
 
 def run(family, source, build, peer_program, home):

@@ -1,10 +1,10 @@
 """What the end-to-end scripts need of real browsers: the settings that keep a
 test browser quiet, and a WebDriver BiDi client of their own, to tell whether
 Firefox's one automation session is free."""
-import base64
 import json
 import os
-import socket
+
+from websocket_client import WebSocket
 
 # What the program's own Firefox profile sets, and what a quiet test browser
 # needs: pop-ups that pages open while loading reach the program instead of
@@ -35,60 +35,22 @@ def write_firefox_prefs(profile):
         f.write(FIREFOX_USER_JS)
 
 
-def recv_exactly(sock, buffer, size):
-    while len(buffer) < size:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise AssertionError("firefox closed the WebSocket")
-        buffer += chunk
-    return buffer[:size], buffer[size:]
-
-
-def websocket_text_frame(text):
-    """A masked text frame, as a client must send."""
-    payload = text.encode()
-    size = len(payload)
-    header = bytes([0x81]) + (bytes([0x80 | size]) if size < 126 else bytes([0x80 | 126]) + size.to_bytes(2, "big"))
-    mask = os.urandom(4)
-    return header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
-
-
-def read_message(sock, buffer):
-    head, buffer = recv_exactly(sock, buffer, 2)
-    size = head[1] & 0x7F
-    if size >= 126:
-        extended, buffer = recv_exactly(sock, buffer, 2 if size == 126 else 8)
-        size = int.from_bytes(extended, "big")
-    payload, buffer = recv_exactly(sock, buffer, size)
-    return payload, buffer
-
-
 def new_bidi_session(port, timeout=10):
     """Asks Firefox for a session of our own, and ends it if given; returns
     Firefox's answer to session.new. A Firefox that is still starting up can
     take seconds to answer."""
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as sock:
-        key = base64.b64encode(os.urandom(16)).decode()
-        sock.sendall((f"GET /session HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
-                      f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n").encode())
-        buffer = b""
-        while b"\r\n\r\n" not in buffer:
-            _, buffer = recv_exactly(sock, buffer, len(buffer) + 1)
-        head, buffer = buffer.split(b"\r\n\r\n", 1)
-        if b" 101 " not in head.split(b"\r\n")[0]:
-            raise AssertionError(f"firefox refused the WebSocket: {head!r}")
-        sock.sendall(websocket_text_frame(json.dumps({"id": 1, "method": "session.new",
-                                                     "params": {"capabilities": {}}})))
+    ws = WebSocket(port, "/session", timeout)
+    try:
+        ws.send(json.dumps({"id": 1, "method": "session.new", "params": {"capabilities": {}}}))
         while True:
-            payload, buffer = read_message(sock, buffer)
-            message = json.loads(payload)
+            message = json.loads(ws.receive())
             if message.get("id") == 1:
                 if message.get("type") == "success":
                     # Answered before the socket goes: a session left behind
                     # would refuse every later client.
-                    sock.sendall(websocket_text_frame(json.dumps({"id": 2, "method": "session.end", "params": {}})))
-                    ended = None
-                    while ended is None or ended.get("id") != 2:
-                        payload, buffer = read_message(sock, buffer)
-                        ended = json.loads(payload)
+                    ws.send(json.dumps({"id": 2, "method": "session.end", "params": {}}))
+                    while json.loads(ws.receive()).get("id") != 2:
+                        pass
                 return message
+    finally:
+        ws.close()

@@ -1,5 +1,6 @@
 """The real program for the end-to-end scripts: a copy of it in a fresh folder
-with a fresh user, and the windows it shows on the private X server."""
+with a fresh user, the windows it shows on the private X server, and where
+its controls sit in its window."""
 import os
 import shutil
 import subprocess
@@ -15,21 +16,18 @@ def px(twips):
     return (twips + TWIPS_PER_PIXEL // 2) // TWIPS_PER_PIXEL
 
 
-# Window-relative points, from the window's design (twips): the first entry of
-# lstBlockedUrls (240, 2160) and the middle of the "Exit Program" button
-# (4080, 480, 1335 x 255).
-FIRST_BLOCKED = (px(240) + 30, px(2160) + 7)
+# Window-relative points, from the window's design (twips): the middles of the
+# buttons "Disable"/"Enable" (2160, 120, 975 x 255) and "Exit Program" (4080,
+# 480, 1335 x 255); the boxes of chkHideOnStart and chkMenubar ("Aggressive
+# Blocking (see Help)"), in Frame1 at (120, 840), at (240, 480) and (240, 720)
+# in it; the first entry of lstBlockedUrls (240, 2160) and of lstWhiteList
+# (inside Frame4 at 120, 3600; the list at 120, 240 in it).
+CMD_ENABLE = (px(2160 + 975 // 2), px(120 + 255 // 2))
 EXIT_BUTTON = (px(4080 + 1335 // 2), px(480 + 255 // 2))
-
-
-def xdotool(*args, timeout=20):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
-                          timeout=timeout).stdout.split()
-
-
-def click(window, point, repeat=1):
-    xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
-    xdotool("click", "--repeat", str(repeat), "--delay", "80", "1")
+HIDE_ON_START = (px(120 + 240) + 6, px(840 + 480) + 6)
+AGGRESSIVE = (px(120 + 240) + 6, px(840 + 720) + 6)
+FIRST_BLOCKED = (px(240) + 30, px(2160) + 7)
+FIRST_ALLOWED = (px(120 + 120) + 30, px(3600 + 240) + 7)
 
 
 def window_names():
@@ -55,6 +53,38 @@ def wait_for(condition, what, timeout=20, step=0.2):
 
 def windows_named(name):
     return [wid for wid, n in window_names().items() if n == name]
+
+
+def visible_windows(name_pattern):
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
+                          capture_output=True, text=True).stdout.split()
+
+
+def wait_for_window(name_pattern, timeout=20):
+    """The last visible window whose name matches the pattern."""
+    return wait_for(lambda: visible_windows(name_pattern), f"no window named {name_pattern!r}", timeout)[-1]
+
+
+def xdotool(*args, timeout=20):
+    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
+                          timeout=timeout).stdout.split()
+
+
+def click(window, point, repeat=1):
+    xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
+    xdotool("click", "--repeat", str(repeat), "--delay", "80", "1")
+
+
+def double_click(window, point):
+    click(window, point, repeat=2)
+
+
+def answer(box, key):
+    """Answers the program's question box with a key (Return: its default
+    button, Yes; Escape: No) and waits until it has gone."""
+    xdotool("windowfocus", "--sync", box)
+    xdotool("key", key)
+    wait_for(lambda: box not in visible_windows(f"^{TITLE}$"), "the question stayed open", timeout=10)
 
 
 class Program:
