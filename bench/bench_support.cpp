@@ -1,0 +1,143 @@
+#include "bench/bench_support.h"
+
+#include "blocking/popup_scan.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tavro::bench {
+
+using namespace std::chrono_literals;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+Summary summarise(std::vector<double> values) {
+    Summary s;
+    s.count = values.size();
+    if (values.empty())
+        return s;
+    std::sort(values.begin(), values.end());
+    s.median = values[values.size() / 2];
+    s.p95 = values[std::min(values.size() - 1, values.size() * 95 / 100)];
+    s.max = values.back();
+    return s;
+}
+
+Summary timeTicks(const std::function<double()>& tick) {
+    for (int i = 0; i < 5; ++i)
+        tick();
+    std::vector<double> times;
+    for (int i = 0; i < 40; ++i) {
+        times.push_back(tick());
+        std::this_thread::sleep_for(20ms);
+    }
+    return summarise(times);
+}
+
+ScanForm::ScanForm(BrowserAutomation& browser)
+    : platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
+               fake.notifyArea, fake.helpViewer, fake.http, fake.files},
+      form(platform) {
+    form.chkBeep.setValue(CheckBox::Checked);
+}
+
+double ScanForm::tick() {
+    const auto start = Clock::now();
+    Timer1_Timer(form);
+    return ms(Clock::now() - start);
+}
+
+RunningScan::RunningScan(ScanForm& scan, BrowserAutomation& browser, bool news) : m_scan(scan) {
+    if (news)
+        m_watch = std::make_unique<qt::BrowserNewsWatch>(
+            browser.news(), [] { return true; }, [this] { m_scan.tick(); });
+    m_scan.tick();
+    QObject::connect(&m_ticks, &QTimer::timeout, [this] { m_scan.tick(); });
+    m_ticks.start(static_cast<int>(TickPeriod.count()));
+}
+
+// An event loop that sleeps between events, as the program's does.
+void RunningScan::runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done() || clock.elapsed() >= limit.count())
+            loop.quit();
+    });
+    check.start(50);
+    loop.exec();
+}
+
+double processCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double groupCpuSeconds(pid_t group) {
+    double ticks = 0;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return 0;
+    while (const dirent* entry = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0 || ::getpgid(pid) != group)
+            continue;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        unsigned long utime = 0;
+        unsigned long stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14)
+                utime = std::stoul(field);
+            if (i == 15)
+                stime = std::stoul(field);
+        }
+        ticks += static_cast<double>(utime + stime);
+    }
+    ::closedir(proc);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+void waitQuiet(pid_t group, double percent, std::chrono::seconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        const double start = groupCpuSeconds(group);
+        std::this_thread::sleep_for(2s);
+        if (100.0 * (groupCpuSeconds(group) - start) / 2.0 < percent)
+            return;
+    }
+}
+
+double statusMiB(const char* field, const std::string& process) {
+    std::ifstream status("/proc/" + process + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::strtod(line.c_str() + std::strlen(field), nullptr) / 1024.0;
+    }
+    return 0;
+}
+
+} // namespace tavro::bench
