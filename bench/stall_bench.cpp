@@ -9,11 +9,14 @@
 //   - a peer that floods the program with Target.targetCreated events at
 //     socket speed, with this process's peak memory during the flood and its
 //     memory 10 s after the peer went;
+//   - a peer that announces one page fewer than the most a mirror keeps, at
+//     once, then answers nothing: every tick walks them until the program
+//     finds the peer silent and lets it go;
 //   - a real headless Chromium stopped with SIGSTOP, then continued.
 // The peers run in a process of their own, so that only the program's side
 // counts in this process's memory, and count the connections they were given.
 //
-// usage: stall_bench [--seconds N] [--case reference|deep|huge|flood|stopped]
+// usage: stall_bench [--seconds N] [--case reference|deep|huge|flood|many|stopped]
 //        (default: 20 s for each case, every case)
 
 #include "bench/bench_support.h"
@@ -39,6 +42,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <netinet/in.h>
 #include <sstream>
 #include <string>
@@ -134,10 +138,10 @@ long sendHugeFrame(int fd) {
     return sent;
 }
 
-// Announces new pages as fast as the socket takes them, reading and dropping
-// the program's questions about them; returns the pages announced before the
-// program let go.
-long floodWithPages(int fd) {
+// Announces new pages as fast as the socket takes them, up to limit, reading
+// and dropping the program's questions about them and answering none;
+// returns the pages announced before the program let go.
+long floodWithPages(int fd, long limit) {
     std::thread reader([fd] {
         char discard[65536];
         while (::recv(fd, discard, sizeof discard, 0) > 0) {
@@ -145,9 +149,9 @@ long floodWithPages(int fd) {
     });
     long announced = 0;
     std::string batch;
-    for (bool open = true; open;) {
+    for (bool open = true; open && announced < limit;) {
         batch.clear();
-        for (int i = 0; i < 512; ++i, ++announced) {
+        for (int i = 0; i < 512 && announced < limit; ++i, ++announced) {
             const std::string id = std::to_string(announced);
             const std::string event =
                 R"({"method":"Target.targetCreated","params":{"targetInfo":{"targetId":"F)" + id +
@@ -158,7 +162,9 @@ long floodWithPages(int fd) {
         }
         open = sendAll(fd, batch.data(), batch.size());
     }
-    ::shutdown(fd, SHUT_RDWR);
+    // Unless all of them went, and the reader waits for the program to let go.
+    if (announced < limit)
+        ::shutdown(fd, SHUT_RDWR);
     reader.join();
     return announced;
 }
@@ -189,8 +195,10 @@ int runPeer(const std::string& kind) {
             sent = answerTooDeep(ws);
         else if (kind == "huge")
             sent = sendHugeFrame(fd);
+        else if (kind == "many")
+            sent = floodWithPages(fd, static_cast<long>(tavro::browsers::PageMirror::MaxPages) - 1);
         else
-            sent = floodWithPages(fd);
+            sent = floodWithPages(fd, std::numeric_limits<long>::max());
         report("dropped " + std::to_string(sent));
     }
 }
@@ -525,6 +533,8 @@ int main(int argc, char** argv) {
         hostilePeer("huge", "a 100 MB frame", "MiB", folder, each);
     if (wanted("flood"))
         flood(folder, each);
+    if (wanted("many"))
+        hostilePeer("many", "9,999 pages at once, then silence", "pages", folder, each);
     if (wanted("stopped"))
         stoppedChromium(folder, each);
     return 0;
