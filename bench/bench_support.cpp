@@ -81,6 +81,12 @@ void RunningScan::runUntil(const std::function<bool()>& done, std::chrono::milli
     loop.exec();
 }
 
+void RunningScan::runFor(std::chrono::milliseconds limit) {
+    QEventLoop loop;
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 double processCpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -128,6 +134,60 @@ void waitQuiet(pid_t group, double percent, std::chrono::seconds limit) {
         if (100.0 * (groupCpuSeconds(group) - start) / 2.0 < percent)
             return;
     }
+}
+
+void printCpuRounds(const char* browser, pid_t group, int seconds, int rounds, const ProgramRound& round) {
+    const auto each = std::chrono::milliseconds(std::max(1000, seconds * 1000 / rounds));
+    const double eachSeconds = static_cast<double>(each.count()) / 1000.0;
+    double ownWith = 0;
+    double ownWithout = 0;
+    double browserWith = 0;
+    double browserWithout = 0;
+    const auto percent = [&](double used) { return 100.0 * used / eachSeconds; };
+    for (int i = 0; i < rounds; ++i) {
+        double own[2] = {};
+        double used[2] = {};
+        const auto without = [&] {
+            const double browserStart = groupCpuSeconds(group);
+            const double ownStart = processCpuSeconds();
+            std::this_thread::sleep_for(each);
+            own[0] = processCpuSeconds() - ownStart;
+            used[0] = groupCpuSeconds(group) - browserStart;
+        };
+        const auto with = [&] {
+            round([&](RunningScan& running) {
+                const double browserStart = groupCpuSeconds(group);
+                const double ownStart = processCpuSeconds();
+                running.runFor(each);
+                own[1] = processCpuSeconds() - ownStart;
+                used[1] = groupCpuSeconds(group) - browserStart;
+            });
+        };
+        if (i % 2 == 0) {
+            without();
+            with();
+        } else {
+            with();
+            without();
+        }
+        // The connection's end is over before the next round.
+        std::this_thread::sleep_for(3s);
+        std::printf("  round %d: %s %.2f %% with the program, %.2f %% without; this process %.3f %% with it,"
+                    " %.3f %% without\n",
+                    i + 1, browser, percent(used[1]), percent(used[0]), percent(own[1]), percent(own[0]));
+        ownWith += own[1];
+        ownWithout += own[0];
+        browserWith += used[1];
+        browserWithout += used[0];
+    }
+    const double total = eachSeconds * rounds;
+    const auto share = [&](double used) { return 100.0 * used / total; };
+    std::printf(
+        "  over %.0f s each: %s %.2f %% with the program against %.2f %% without: %+.2f %% of one core;\n"
+        "  this process %.3f %% with the program against %.3f %% without (the benchmark's own):"
+        " the scan and the adapter's thread %.3f %% of one core\n",
+        total, browser, share(browserWith), share(browserWithout), share(browserWith - browserWithout),
+        share(ownWith), share(ownWithout), share(ownWith - ownWithout));
 }
 
 double statusMiB(const char* field, const std::string& process) {

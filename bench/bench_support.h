@@ -57,6 +57,8 @@ public:
     RunningScan(ScanForm& scan, BrowserAutomation& browser, bool news);
     // Runs the event loop until done() holds or the time is up.
     void runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    // Runs the event loop for this long, with no timer of the benchmark's own.
+    void runFor(std::chrono::milliseconds limit);
     int newsScans() const { return m_watch ? m_watch->scans() : 0; }
 
 private:
@@ -72,6 +74,13 @@ double groupCpuSeconds(pid_t group);
 // Waits until the group has used less than percent of a core over two
 // seconds (a browser done loading its tabs), or the limit is up.
 void waitQuiet(pid_t group, double percent, std::chrono::seconds limit);
+
+// The rounds of a browser with the program and without it, one after the
+// other in alternating order so that a drift of the machine's load weighs on
+// both alike. round sets the program up against the browser and hands its
+// running loop to measured, which counts the CPU time over each round.
+using ProgramRound = std::function<void(const std::function<void(RunningScan&)>& measured)>;
+void printCpuRounds(const char* browser, pid_t group, int seconds, int rounds, const ProgramRound& round);
 
 // A field of /proc/PID/status ("VmRSS:", "VmHWM:") in MiB.
 double statusMiB(const char* field, const std::string& process = "self");

@@ -8,9 +8,9 @@
 //      and with a minimal reference closer that closes each page opened by
 //      script as soon as its address is known;
 //   3. the scans a page that opens 1000 windows at once brings about;
-//   4. over N seconds with 50 idle tabs: the CPU time of this process (the
-//      scan and the adapter's thread), and Chromium's CPU time with the
-//      program against without it, in rounds that alternate the two;
+//   4. with 50 idle tabs, in rounds of N seconds in all with the program and
+//      as long without it, alternated: Chromium's CPU time, and this
+//      process's, whose share without the program is the benchmark's own;
 //   5. the same tick times, lifetimes and CPU times in Firefox.
 //
 // usage: browser_bench [--seconds N] [--rounds N] [--popups N]
@@ -266,7 +266,7 @@ void flood(BrowserDriver& driver, PageServer& server, const std::string& portFil
     RunningScan running(scan, chromium.automation, false);
     const auto start = Clock::now();
     driver.open(server.url("site.localhost", "/flood.html"));
-    running.runUntil([] { return false; }, 10s);
+    running.runFor(10s);
     std::vector<int> perSecond(11, 0);
     for (const auto& at : scans)
         ++perSecond[std::min<std::size_t>(10, static_cast<std::size_t>((at - start) / 1s))];
@@ -277,65 +277,23 @@ void flood(BrowserDriver& driver, PageServer& server, const std::string& portFil
     driver.reset(server.url("home.localhost", "/tab.html"));
 }
 
-// Rounds of the browser with the program and without it, one after the
-// other in alternating order so that a drift of the machine's load weighs
-// on both alike.
 void cpuUse(BrowserDriver& driver, PageServer& server, ChromiumProcess& browser, int seconds, int rounds) {
     driver.reset(server.url("home.localhost", "/tab.html"));
     openTabs(driver, server, 50);
-    const pid_t group = browser.pid();
-    tavro::bench::waitQuiet(group, 3.0, 60s);
-    const auto each = std::chrono::milliseconds(std::max(1000, seconds * 1000 / rounds));
-    const double eachSeconds = static_cast<double>(each.count()) / 1000.0;
-    std::printf("Chromium, headless, 50 idle tabs: %d rounds of %.0f s with the program (a tick every 600 ms "
-                "and the news) and %.0f s without it:\n",
-                rounds, eachSeconds, eachSeconds);
-    double ownTotal = 0;
-    double withTotal = 0;
-    double withoutTotal = 0;
-    for (int round = 0; round < rounds; ++round) {
-        double without = 0;
-        double with = 0;
-        double own = 0;
-        const auto measureWithout = [&] {
-            const double start = tavro::bench::groupCpuSeconds(group);
-            std::this_thread::sleep_for(each);
-            without = tavro::bench::groupCpuSeconds(group) - start;
-        };
-        const auto measureWith = [&] {
-            Chromium chromium(browser.portFile());
-            ScanForm scan(chromium.automation);
-            catchUp(chromium.automation.mirror(), driver);
-            RunningScan running(scan, chromium.automation, true);
-            // The connection's first questions are over before the count starts.
-            running.runUntil([] { return false; }, 2s);
-            const double browserStart = tavro::bench::groupCpuSeconds(group);
-            const double ownStart = tavro::bench::processCpuSeconds();
-            running.runUntil([] { return false; }, each);
-            own = tavro::bench::processCpuSeconds() - ownStart;
-            with = tavro::bench::groupCpuSeconds(group) - browserStart;
-        };
-        if (round % 2 == 0) {
-            measureWithout();
-            measureWith();
-        } else {
-            measureWith();
-            measureWithout();
-        }
-        std::this_thread::sleep_for(2s); // the connection's end is over before the next round
-        std::printf("  round %d: this process %.3f %%, Chromium %.2f %% with the program, %.2f %% without\n",
-                    round + 1, 100.0 * own / eachSeconds, 100.0 * with / eachSeconds,
-                    100.0 * without / eachSeconds);
-        ownTotal += own;
-        withTotal += with;
-        withoutTotal += without;
-    }
-    const double total = eachSeconds * rounds;
+    tavro::bench::waitQuiet(browser.pid(), 3.0, 60s);
     std::printf(
-        "  over %.0f s: this process (the scan and the adapter's thread) %.2f s, %.3f %% of one core;\n"
-        "  Chromium %.2f %% with the program against %.2f %% without: %+.2f %% of one core\n",
-        total, ownTotal, 100.0 * ownTotal / total, 100.0 * withTotal / total, 100.0 * withoutTotal / total,
-        100.0 * (withTotal - withoutTotal) / total);
+        "Chromium, headless, 50 idle tabs: %d rounds of %d s with the program (a tick every 600 ms and "
+        "the news) and as long without it:\n",
+        rounds, std::max(1, seconds / rounds));
+    tavro::bench::printCpuRounds("Chromium", browser.pid(), seconds, rounds, [&](const auto& measured) {
+        Chromium chromium(browser.portFile());
+        ScanForm scan(chromium.automation);
+        catchUp(chromium.automation.mirror(), driver);
+        RunningScan running(scan, chromium.automation, true);
+        // The connection's first questions are over before the count starts.
+        running.runFor(2s);
+        measured(running);
+    });
 }
 
 constexpr const char* OpenerPage = R"(<!doctype html><title>opener</title><body><script>

@@ -235,57 +235,19 @@ void cpuUse(const std::string& serverFile, testing::PageServer& server, pid_t gr
         openTabs(driver, server, 50);
     }
     waitQuiet(group, 3.0, 90s);
-    const auto each = std::chrono::milliseconds(std::max(1000, run.seconds * 1000 / run.rounds));
-    const double eachSeconds = static_cast<double>(each.count()) / 1000.0;
-    std::printf("Firefox, Xvfb, 50 idle tabs: %d rounds of %.0f s with the program (a tick every 600 ms and "
-                "the news) and %.0f s without it:\n",
-                run.rounds, eachSeconds, eachSeconds);
-    double ownTotal = 0;
-    double withTotal = 0;
-    double withoutTotal = 0;
-    for (int round = 0; round < run.rounds; ++round) {
-        double without = 0;
-        double with = 0;
-        double own = 0;
-        const auto measureWithout = [&] {
-            const double start = groupCpuSeconds(group);
-            std::this_thread::sleep_for(each);
-            without = groupCpuSeconds(group) - start;
-        };
-        const auto measureWith = [&] {
-            bidi::BidiBrowserAutomation automation(bidi::FirefoxPlaces{{serverFile}}, patient());
-            ScanForm scan(automation);
-            automation.mirror().waitConnected(20s);
-            RunningScan running(scan, automation, true);
-            // The session's start and its first questions are over before the count starts.
-            running.runUntil([] { return false; }, 3s);
-            const double browserStart = groupCpuSeconds(group);
-            const double ownStart = processCpuSeconds();
-            running.runUntil([] { return false; }, each);
-            own = processCpuSeconds() - ownStart;
-            with = groupCpuSeconds(group) - browserStart;
-        };
-        if (round % 2 == 0) {
-            measureWithout();
-            measureWith();
-        } else {
-            measureWith();
-            measureWithout();
-        }
-        std::this_thread::sleep_for(3s); // the session's end is over before the next round
-        std::printf("  round %d: this process %.3f %%, Firefox %.2f %% with the program, %.2f %% without\n",
-                    round + 1, 100.0 * own / eachSeconds, 100.0 * with / eachSeconds,
-                    100.0 * without / eachSeconds);
-        ownTotal += own;
-        withTotal += with;
-        withoutTotal += without;
-    }
-    const double total = eachSeconds * run.rounds;
     std::printf(
-        "  over %.0f s: this process (the scan and the adapter's thread) %.2f s, %.3f %% of one core;\n"
-        "  Firefox %.2f %% with the program against %.2f %% without: %+.2f %% of one core\n",
-        total, ownTotal, 100.0 * ownTotal / total, 100.0 * withTotal / total, 100.0 * withoutTotal / total,
-        100.0 * (withTotal - withoutTotal) / total);
+        "Firefox, Xvfb, 50 idle tabs: %d rounds of %d s with the program (a tick every 600 ms and the "
+        "news) and as long without it:\n",
+        run.rounds, std::max(1, run.seconds / run.rounds));
+    printCpuRounds("Firefox", group, run.seconds, run.rounds, [&](const auto& measured) {
+        bidi::BidiBrowserAutomation automation(bidi::FirefoxPlaces{{serverFile}}, patient());
+        ScanForm scan(automation);
+        automation.mirror().waitConnected(20s);
+        RunningScan running(scan, automation, true);
+        // The session's start and its first questions are over before the count starts.
+        running.runFor(3s);
+        measured(running);
+    });
 }
 
 } // namespace
