@@ -1,25 +1,27 @@
 // The same figures for Firefox, through the WebDriver BiDi adapter, printed by
-// browser_bench after Chromium's: the tick time with 10, 50 and 200 tabs, and
-// the lifetime of pop-ups with a tick every 600 ms, with the ticks alone and
-// with the scans Firefox's events start, as the program runs. Firefox serves one
-// session at a time, so the pages are laid out through the scan's own
-// session, and the pop-ups' lifetimes are taken by the page that opens them.
+// browser_bench after Chromium's: the tick time with 10, 50 and 200 tabs
+// beside Firefox's own time to list its pages; the lifetime of pop-ups with
+// the ticks alone, with the ticks and the scans Firefox's news starts, and
+// with a reference closer; and Firefox's CPU time with the program against
+// without it. Firefox serves one session at a time, so the pages are laid
+// out through the program's own session, and the pop-ups' births and ends are
+// taken from the events of that session as they arrive, before the adapter
+// reads them.
 
 #include "bench/firefox_figures.h"
 
-#include "blocking/popup_scan.h"
-#include "form/quellit.h"
+#include "bench/bench_support.h"
+#include "platform/bidi/answers.h"
 #include "platform/bidi/bidi_browser.h"
-#include "platform/qt/browser_news_watch.h"
-#include "tests/fakes/fake_platform.h"
-#include "tests/support/chromium_process.h"
+#include "platform/bidi/bidi_protocol.h"
 #include "tests/support/firefox_driver.h"
 #include "tests/support/firefox_process.h"
+#include "tests/support/virtual_display.h"
 
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -28,35 +30,102 @@ namespace tavro::bench {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 using testing::BrowserDriver;
 using testing::FirefoxDriver;
+using websocket::Connection;
+using websocket::Json;
 
-struct FirefoxScanner {
-    explicit FirefoxScanner(const std::string& serverFile)
-        : browser(bidi::FirefoxPlaces{{serverFile}}, patient()), platform{fake.toolkit,    browser,
-                                                                          fake.keys,       fake.tone,
-                                                                          fake.settings,   fake.notifyArea,
-                                                                          fake.helpViewer, fake.http,
-                                                                          fake.files},
-          form(platform) {}
+browsers::Timeouts patient() {
+    browsers::Timeouts timeouts;
+    timeouts.search = 20s;
+    return timeouts;
+}
 
-    static browsers::Timeouts patient() {
-        browsers::Timeouts timeouts;
-        timeouts.browser = 5s;
-        timeouts.search = 10s;
-        return timeouts;
+// Hears every event Firefox sends the program's session, on the adapter's
+// thread, just before the adapter does.
+using EventHook = std::function<void(Connection&, const Json&)>;
+
+class HookedProtocol final : public browsers::BrowserProtocol {
+public:
+    HookedProtocol(const std::string& serverFile, EventHook hook)
+        : m_inner(bidi::FirefoxPlaces{{serverFile}}, patient().session), m_hook(std::move(hook)) {}
+
+    std::vector<browsers::Place> places() const override { return m_inner.places(); }
+    void start(Connection& c, browsers::PageMirror& mirror) override {
+        m_inner.start(c, mirror);
+        c.onEvent = [this, &c, hear = std::move(c.onEvent)](const Json& event) {
+            m_hook(c, event);
+            hear(event);
+        };
     }
-    double tick() {
-        const auto start = Clock::now();
-        Timer1_Timer(form);
-        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    Stage stage() const override { return m_inner.stage(); }
+    std::chrono::milliseconds startBound() const override { return m_inner.startBound(); }
+    void keepAlive(Connection& c) override { m_inner.keepAlive(c); }
+    void close(Connection& c, const std::string& page) override { m_inner.close(c, page); }
+    void open(Connection& c, const std::string& url) override { m_inner.open(c, url); }
+    bool finish(Connection& c) override { return m_inner.finish(c); }
+
+private:
+    bidi::BidiProtocol m_inner;
+    EventHook m_hook;
+};
+
+// The births and ends of pages opened by script, by Firefox's own events.
+class PopupRecord {
+public:
+    void heard(const Json& event) {
+        const auto told = bidi::contextEventOf(event);
+        if (!told || !told->context.parent.empty())
+            return;
+        const auto now = Clock::now();
+        const std::lock_guard lock(m_mutex);
+        if (told->kind == bidi::ContextEvent::Kind::Created && !told->context.openerId.empty()) {
+            m_born[told->context.id] = now;
+            ++m_bornCount;
+        } else if (told->kind == bidi::ContextEvent::Kind::Destroyed) {
+            const auto it = m_born.find(told->context.id);
+            if (it != m_born.end()) {
+                m_lifetimes.push_back(ms(now - it->second));
+                m_born.erase(it);
+            }
+        }
+    }
+    std::vector<double> lifetimes() {
+        const std::lock_guard lock(m_mutex);
+        return m_lifetimes;
+    }
+    std::size_t born() {
+        const std::lock_guard lock(m_mutex);
+        return m_bornCount;
     }
 
-    bidi::BidiBrowserAutomation browser;
-    fakes::FakePlatform fake;
-    Platform platform;
-    Quellit form;
+private:
+    std::mutex m_mutex;
+    std::map<std::string, Clock::time_point> m_born;
+    std::vector<double> m_lifetimes;
+    std::size_t m_bornCount = 0;
+};
+
+// The floor for any program outside Firefox: each page opened by script is
+// closed the moment Firefox names an address with a host for it, with no
+// walk, no question and no rule.
+class ReferenceCloser {
+public:
+    void heard(Connection& c, const Json& event) {
+        const auto told = bidi::contextEventOf(event);
+        if (!told || !told->context.parent.empty())
+            return;
+        const std::string& id = told->context.id;
+        if (told->kind == bidi::ContextEvent::Kind::Created && !told->context.openerId.empty())
+            m_scripted.insert(id);
+        if (told->kind != bidi::ContextEvent::Kind::Destroyed && told->context.url.starts_with("http") &&
+            m_scripted.erase(id) != 0)
+            c.post("browsingContext.close", {{"context", id}});
+    }
+
+private:
+    // Touched on the adapter's thread alone.
+    std::set<std::string> m_scripted;
 };
 
 void openTabs(FirefoxDriver& driver, testing::PageServer& server, std::size_t total) {
@@ -64,150 +133,126 @@ void openTabs(FirefoxDriver& driver, testing::PageServer& server, std::size_t to
         driver.open(server.url("site" + std::to_string(open % 7) + ".localhost",
                                "/tab.html?" + std::to_string(open)));
     driver.waitFor(
-        [&](const auto& pages) { return BrowserDriver::matching(pages, "/tab.html").size() >= total; }, 180s);
+        [&](const auto& pages) { return BrowserDriver::matching(pages, "/tab.html").size() >= total; }, 240s);
 }
 
-// How long Firefox takes to answer the question each tick starts with.
-std::vector<double> listTimes(FirefoxScanner& scanner) {
-    std::vector<double> times;
-    websocket::Connection& c = scanner.browser.link().connection();
-    for (int i = 0; i < 20; ++i) {
-        const auto start = Clock::now();
-        c.call("browsingContext.getTree", {{"maxDepth", 0}}, 5s);
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    return times;
+void catchUp(browsers::PageMirror& mirror, FirefoxDriver& driver) {
+    if (!testing::caughtUp(
+            mirror, [&] { return driver.pages(); }, true, 60s))
+        std::printf("  (the mirror did not catch up with Firefox within 60 s)\n");
 }
 
 void tickTimes(const std::string& serverFile, testing::PageServer& server) {
-    std::printf("Firefox: tick time on the calling thread, no pop-up (40 ticks after 5 to settle):\n");
-    FirefoxScanner scanner(serverFile);
-    FirefoxDriver driver(scanner.browser.link());
+    std::printf("Firefox: tick time on the calling thread, no pop-up (40 ticks after 5 to settle), beside\n"
+                "Firefox's own time to list its pages (browsingContext.getTree, 20 times, through the\n"
+                "adapter's connection):\n");
+    bidi::BidiBrowserAutomation automation(bidi::FirefoxPlaces{{serverFile}}, patient());
+    ScanForm scan(automation);
+    FirefoxDriver driver(automation.link());
     driver.reset(server.url("home.localhost", "/tab.html"));
     for (std::size_t tabs : {10U, 50U, 200U}) {
         openTabs(driver, server, tabs);
-        const Summary s = timeTicks([&] { return scanner.tick(); });
-        const Summary list = summarise(listTimes(scanner));
-        std::printf("  %3zu tabs: median %.2f ms, 95th percentile %.2f ms, max %.2f ms"
-                    " (Firefox's list of pages alone: median %.2f ms)\n",
-                    tabs, s.median, s.p95, s.max, list.median);
+        catchUp(automation.mirror(), driver);
+        const Summary s = timeTicks([&] { return scan.tick(); });
+        std::vector<double> lists;
+        for (int i = 0; i < 20; ++i) {
+            const auto start = Clock::now();
+            automation.link().call("browsingContext.getTree", {{"maxDepth", 0}}, 10s);
+            lists.push_back(ms(Clock::now() - start));
+        }
+        const Summary list = summarise(lists);
+        std::printf("  %3zu tabs: tick median %.3f ms, 95th %.3f ms, longest %.3f ms;"
+                    " list of pages median %.2f ms, 95th %.2f ms\n",
+                    tabs, s.median, s.p95, s.max, list.median, list.p95);
     }
     driver.reset(server.url("home.localhost", "/tab.html"));
 }
 
-enum class Closer { TicksAlone, TicksAndEvents, Reference };
+enum class Closer { Ticks, News, Reference };
 
-// The floor for any program outside Firefox: each page opened by script is
-// closed the moment Firefox names a navigation of it to an address with a
-// host, with no walk, no question and no rule.
-void closeAsAnnounced(websocket::Connection& c) {
-    auto scripted = std::make_shared<std::set<std::string>>();
-    c.onEvent = [&c, scripted](const websocket::Json& event) {
-        const auto params = event.find("params");
-        if (params == event.end() || !params->is_object())
-            return;
-        const std::string method = websocket::stringField(event, "method");
-        const std::string context = websocket::stringField(*params, "context");
-        if (method == "browsingContext.contextCreated" &&
-            !websocket::stringField(*params, "originalOpener").empty())
-            scripted->insert(context);
-        else if (method == "browsingContext.navigationStarted" && scripted->erase(context) != 0 &&
-                 websocket::stringField(*params, "url").starts_with("http"))
-            c.post("browsingContext.close", {{"context", context}});
-    };
-}
-
-// The opener notes when it opens each pop-up and when it sees it closed. The
-// scan runs on an event loop as the program's does: a tick every 600 ms and
-// the scans Firefox's events start, or the ticks alone, or in their place the
-// reference closer.
 Summary lifetimes(const std::string& serverFile, testing::PageServer& server, int popups, Closer closer) {
-    FirefoxScanner scanner(serverFile);
-    if (closer != Closer::TicksAndEvents)
-        scanner.browser.events().mute();
-    FirefoxDriver driver(scanner.browser.link());
+    PopupRecord record;
+    ReferenceCloser reference;
+    browsers::MirroredBrowser automation(
+        std::make_unique<HookedProtocol>(serverFile,
+                                         [&](Connection& c, const Json& event) {
+                                             record.heard(event);
+                                             if (closer == Closer::Reference)
+                                                 reference.heard(c, event);
+                                         }),
+        patient(), "No Firefox");
+    if (closer != Closer::News)
+        automation.mirror().news().mute();
+    FirefoxDriver driver(automation.link());
     driver.reset(server.url("home.localhost", "/tab.html"));
-    scanner.tick();
-    qt::BrowserNewsWatch watch{scanner.browser.news(), [] { return true; }, [&] { scanner.tick(); }};
-    QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] { scanner.tick(); });
-    if (closer == Closer::Reference)
-        closeAsAnnounced(scanner.browser.link().connection());
+    ScanForm scan(automation);
+    catchUp(automation.mirror(), driver);
+    std::unique_ptr<RunningScan> running;
+    if (closer != Closer::Reference)
+        running = std::make_unique<RunningScan>(scan, automation, closer == Closer::News);
+
+    driver.open(server.url("site.localhost", "/opener.html?n=" + std::to_string(popups)));
+    const auto done = [&] { return record.lifetimes().size() >= static_cast<std::size_t>(popups); };
+    const auto limit = std::chrono::milliseconds(popups * 450 + 15000);
+    if (running)
+        running->runUntil(done, limit);
     else
-        ticks.start(600);
+        for (const auto end = Clock::now() + limit; !done() && Clock::now() < end;)
+            std::this_thread::sleep_for(10ms);
 
-    const std::string opener =
-        driver.open(server.url("site.localhost", "/timed.html?n=" + std::to_string(popups)));
-    websocket::Json lived = websocket::Json::array();
-    QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        const auto answer =
-            scanner.browser.link().connection().call("script.evaluate",
-                                                     {{"expression", "JSON.stringify(window.lived || [])"},
-                                                      {"target", {{"context", opener}}},
-                                                      {"awaitPromise", false}},
-                                                     5s);
-        lived = websocket::Json::parse(answer["result"].value("value", std::string("[]")));
-        if (lived.size() >= static_cast<std::size_t>(popups))
-            loop.quit();
-    });
-    look.start(250);
-    QTimer::singleShot(popups * 400 + 10000, &loop, &QEventLoop::quit);
-    loop.exec();
-
-    const Summary s = summarise(lived.get<std::vector<double>>());
-    const char* name = closer == Closer::TicksAlone       ? "ticks alone:"
-                       : closer == Closer::TicksAndEvents ? "ticks and events:"
-                                                          : "reference closer:";
-    std::printf("  %-22s %zu closed of %d: median %.0f ms, 95th percentile %.0f ms, max %.0f ms"
-                " (%d announced scans)\n",
-                name, lived.size(), popups, s.median, s.p95, s.max, watch.scans());
+    const std::vector<double> lived = record.lifetimes();
+    const Summary s = summarise(lived);
+    const char* names[] = {"ticks alone", "ticks and news", "reference closer"};
+    std::printf("  %-17s %3zu closed of %3zu opened, %zu left open: median %4.0f ms, 95th %4.0f ms, "
+                "longest %4.0f ms",
+                names[static_cast<int>(closer)], lived.size(), record.born(), record.born() - lived.size(),
+                s.median, s.p95, s.max);
+    if (running && closer == Closer::News)
+        std::printf(" (%d scans for news)", running->newsScans());
+    std::printf("\n");
+    driver.reset(server.url("home.localhost", "/tab.html"));
     return s;
 }
 
-constexpr const char* TimedOpener = R"(<!doctype html><title>opener</title><body><script>
-const n = Number(new URLSearchParams(location.search).get('n'));
-const ads = 'http://ads.localhost:' + location.port + '/ad.html';
-window.lived = [];
-let opened = 0;
-function next() {
-  if (opened >= n) return;
-  const born = performance.now();
-  const w = window.open(ads + '?' + opened, 'p' + opened, 'width=300,height=200');
-  const watch = setInterval(() => { if (w.closed) { clearInterval(watch); lived.push(performance.now() - born); } }, 5);
-  ++opened;
-  setTimeout(next, 170 + Math.random() * 260);
+void compareLifetimes(const std::string& serverFile, testing::PageServer& server, int popups) {
+    std::printf("Firefox: pop-up lifetime by its own events, from creation to end:\n");
+    const Summary ticks = lifetimes(serverFile, server, popups, Closer::Ticks);
+    const Summary news = lifetimes(serverFile, server, popups, Closer::News);
+    const Summary floor = lifetimes(serverFile, server, popups, Closer::Reference);
+    if (floor.median > 0 && floor.max > 0)
+        std::printf("  against the reference: ticks and news median %.2fx, longest %.2fx;"
+                    " ticks alone median %.2fx\n",
+                    news.median / floor.median, news.max / floor.max, ticks.median / floor.median);
 }
-next();
-</script>)";
+
+// As browser_bench does for Chromium: the program holds no session at all
+// in the rounds without it.
+void cpuUse(const std::string& serverFile, testing::PageServer& server, pid_t group, const FirefoxRun& run) {
+    {
+        bidi::BidiBrowserAutomation automation(bidi::FirefoxPlaces{{serverFile}}, patient());
+        FirefoxDriver driver(automation.link());
+        driver.reset(server.url("home.localhost", "/tab.html"));
+        openTabs(driver, server, 50);
+    }
+    waitQuiet(group, 3.0, 90s);
+    std::printf(
+        "Firefox, Xvfb, 50 idle tabs: %d rounds of %d s with the program (a tick every 600 ms and the "
+        "news) and as long without it:\n",
+        run.rounds, std::max(1, run.seconds / run.rounds));
+    printCpuRounds("Firefox", group, run.seconds, run.rounds, [&](const auto& measured) {
+        bidi::BidiBrowserAutomation automation(bidi::FirefoxPlaces{{serverFile}}, patient());
+        ScanForm scan(automation);
+        automation.mirror().waitConnected(20s);
+        RunningScan running(scan, automation, true);
+        // The session's start and its first questions are over before the count starts.
+        running.runFor(3s);
+        measured(running);
+    });
+}
 
 } // namespace
 
-Summary summarise(std::vector<double> values) {
-    Summary s;
-    if (values.empty())
-        return s;
-    std::sort(values.begin(), values.end());
-    s.median = values[values.size() / 2];
-    s.p95 = values[std::min(values.size() - 1, values.size() * 95 / 100)];
-    s.max = values.back();
-    return s;
-}
-
-Summary timeTicks(const std::function<double()>& tick) {
-    for (int i = 0; i < 5; ++i)
-        tick();
-    std::vector<double> times;
-    for (int i = 0; i < 40; ++i) {
-        times.push_back(tick());
-        std::this_thread::sleep_for(20ms);
-    }
-    return summarise(times);
-}
-
-void firefoxFigures(testing::PageServer& server, int popups) {
-    server.page("/timed.html", TimedOpener);
+void firefoxFigures(testing::PageServer& server, const FirefoxRun& run) {
     testing::VirtualDisplay display;
     if (!display.running()) {
         std::printf("Firefox: no figures, Xvfb could not be started\n");
@@ -215,14 +260,11 @@ void firefoxFigures(testing::PageServer& server, int popups) {
     }
     testing::FirefoxProcess firefox(display.name());
     firefox.start();
-    tickTimes(firefox.serverFile(), server);
-    std::printf("Firefox: pop-up lifetime from its opening to its end, with a tick every 600 ms:\n");
-    lifetimes(firefox.serverFile(), server, popups, Closer::TicksAlone);
-    const Summary ours = lifetimes(firefox.serverFile(), server, popups, Closer::TicksAndEvents);
-    const Summary floor = lifetimes(firefox.serverFile(), server, popups, Closer::Reference);
-    if (floor.median > 0 && floor.max > 0)
-        std::printf("  ticks and events against the reference: median %.2fx, max %.2fx\n",
-                    ours.median / floor.median, ours.max / floor.max);
+    if (!run.cpuOnly) {
+        tickTimes(firefox.serverFile(), server);
+        compareLifetimes(firefox.serverFile(), server, run.popups);
+    }
+    cpuUse(firefox.serverFile(), server, firefox.pid(), run);
 }
 
 } // namespace tavro::bench

@@ -2,24 +2,19 @@
 
 #include "tests/support/page_server.h"
 
-#include <functional>
-#include <vector>
-
 namespace tavro::bench {
 
-struct Summary {
-    double median = 0;
-    double p95 = 0;
-    double max = 0;
+struct FirefoxRun {
+    int popups = 60;
+    // The stretch of the CPU figures and the rounds it is cut into.
+    int seconds = 60;
+    int rounds = 3;
+    bool cpuOnly = false;
 };
 
-Summary summarise(std::vector<double> values);
-
-// Five ticks to settle, then forty timed 20 ms apart; tick returns its time.
-Summary timeTicks(const std::function<double()>& tick);
-
-// Starts Firefox on a virtual display of its own and prints its tick times
-// and pop-up lifetimes; the server must serve /tab.html and /ad.html.
-void firefoxFigures(testing::PageServer& server, int popups);
+// Starts Firefox on a virtual display of its own and prints its tick times,
+// pop-up lifetimes and CPU times; the server must serve /tab.html, /ad.html
+// and /opener.html?n=N (a page that opens N pop-ups at odd moments).
+void firefoxFigures(testing::PageServer& server, const FirefoxRun& run);
 
 } // namespace tavro::bench

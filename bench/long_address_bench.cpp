@@ -1,7 +1,8 @@
 // Resident memory of the popup scan while the browser shows ten pages whose
 // addresses are 2 MB long, Chromium's limit, beside a pop-up the scan must
 // still close. The scan runs in a process of its own, so only its memory is
-// counted: the peak (VmHWM) and what it keeps once the ticks are over (VmRSS).
+// counted: how long its adapter takes to mirror every page, the time of each
+// tick, the peak (VmHWM) and what it keeps once the ticks are over (VmRSS).
 // Then the real program, found beside this benchmark, runs on Qt's offscreen
 // platform against the same browser, in a fresh folder with a fresh user,
 // and its own peak and resident memory are printed the same way.
@@ -47,17 +48,25 @@ double statusMiB(const char* field, const std::string& process = "self") {
     return 0;
 }
 
-// The child: the program's scan alone, five ticks 600 ms apart.
-int scanOnly(const std::string& portFile) {
+// The child: the program's scan alone, five ticks 600 ms apart once its
+// adapter mirrors every page the browser has.
+int scanOnly(const std::string& portFile, std::size_t pages) {
     // As the program does at its start.
     mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
-    tavro::cdp::Timeouts timeouts;
-    timeouts.search = 10s;
-    tavro::cdp::CdpBrowserAutomation browser(tavro::cdp::BrowserPlaces{{portFile}, {}}, timeouts);
+    const auto began = std::chrono::steady_clock::now();
+    tavro::cdp::CdpBrowserAutomation browser(tavro::cdp::BrowserPlaces{{portFile}, {}});
     tavro::fakes::FakePlatform fake;
     tavro::Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                              fake.notifyArea, fake.helpViewer, fake.http, fake.files};
     tavro::Quellit form(platform);
+    while (browser.mirror().snapshot().size() < pages && std::chrono::steady_clock::now() - began < 30s)
+        std::this_thread::sleep_for(5ms);
+    const auto mirrored = std::chrono::steady_clock::now() - began;
+    std::printf(
+        "  the adapter mirrors all %zu pages %lld ms after its start (resident %.1f MiB)\n",
+        browser.mirror().snapshot().size(),
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(mirrored).count()),
+        statusMiB("VmRSS:"));
     // One tone per pop-up closed: the count of them.
     form.chkBeep.setValue(tavro::CheckBox::Checked);
     const double before = statusMiB("VmRSS:");
@@ -65,11 +74,12 @@ int scanOnly(const std::string& portFile) {
     for (int i = 0; i < 5; ++i) {
         const auto start = std::chrono::steady_clock::now();
         tavro::Timer1_Timer(form);
-        times += " " +
-                 std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - start)
-                                    .count()) +
-                 " (" + std::to_string(static_cast<int>(statusMiB("VmHWM:"))) + " MiB)";
+        char tick[64];
+        std::snprintf(
+            tick, sizeof tick, " %.1f (%.0f MiB)",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
+            statusMiB("VmHWM:"));
+        times += tick;
         std::this_thread::sleep_for(600ms);
     }
     std::printf("  ticks of%s ms (peak resident so far)\n", times.c_str());
@@ -124,8 +134,8 @@ void realProgram(const std::filesystem::path& program, const std::string& portFi
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--scan-only") == 0)
-        return scanOnly(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--scan-only") == 0)
+        return scanOnly(argv[2], static_cast<std::size_t>(std::atol(argv[3])));
     int pages = 10;
     if (argc == 3 && std::strcmp(argv[1], "--pages") == 0)
         pages = std::max(1, std::atoi(argv[2]));
@@ -148,24 +158,17 @@ int main(int argc, char** argv) {
         driver.waitFor([](const auto& all) { return BrowserDriver::titled(all, "ad").size() == 1; }, 30s);
         std::size_t longOnes = 0;
         for (const auto& page : driver.pages())
-            longOnes += page.url.size() >= LongestAddress - 16 ? 1 : 0;
+            longOnes += page.url.size() >= LongestAddress - 16 ? 1U : 0U;
         std::printf("The scan with %zu pages whose addresses are %zu bytes long, and one pop-up:\n", longOnes,
                     LongestAddress);
-        for (int i = 0; i < 3; ++i) {
-            const auto start = std::chrono::steady_clock::now();
-            const auto list =
-                driver.connection().call("Target.getTargets", tavro::websocket::Json::object(), 30s);
-            std::printf("  the list of pages (%.1f MiB) arrives in %lld ms\n",
-                        static_cast<double>(list.dump().size()) / 1048576.0,
-                        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                   std::chrono::steady_clock::now() - start)
-                                                   .count()));
-        }
     }
     std::fflush(stdout);
     const pid_t child = ::fork();
     if (child == 0) {
-        ::execl("/proc/self/exe", argv[0], "--scan-only", chromium.portFile().c_str(), nullptr);
+        // Every page: the long ones, the first tab, the opener and its pop-up.
+        const std::string count = std::to_string(pages + 3);
+        ::execl("/proc/self/exe", argv[0], "--scan-only", chromium.portFile().c_str(), count.c_str(),
+                nullptr);
         std::_Exit(127);
     }
     int status = 0;

@@ -113,10 +113,13 @@ bool PageMirror::settled() const {
 
 // The record is made again at the next snapshot. Only a page a script opened
 // can be a pop-up, and only one with a domain can be judged: anything else
-// changing is no news.
+// changing is no news. Nor is a page whose question about its document is
+// still out: it reads as no pop-up until the answer comes or its time is up,
+// and that is the news. A scan started before would find nothing to close and
+// take the place of the one that can.
 void PageMirror::changed(const std::string&, Page& page) {
     page.record.reset();
-    if (!page.openerId.empty() && hasHost(page.url))
+    if (!page.openerId.empty() && hasHost(page.url) && page.kind != Kind::Asked)
         m_news->tell();
 }
 

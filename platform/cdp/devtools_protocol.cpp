@@ -32,9 +32,14 @@ void DevToolsProtocol::hear(Connection& c, Json event) {
             appeared(c, page);
             break;
         }
-        m_mirror->reachesOpener(page.id, page.canAccessOpener);
-        if (m_mirror->addressChanged(page.id, page.url))
+        // The page is asked about its new address before the mirror takes
+        // the address, so that the change is news only once the answer is
+        // in: a scan started by the address alone would find nothing to close
+        // and take the place of the one that can.
+        if (m_mirror->address(page.id) != page.url)
             probe(c, page);
+        m_mirror->reachesOpener(page.id, page.canAccessOpener);
+        m_mirror->addressChanged(page.id, page.url);
         break;
     case TargetEvent::Kind::Destroyed:
         forgetProbe(c, page.id);

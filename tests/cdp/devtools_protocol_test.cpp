@@ -6,6 +6,7 @@
 #include "blocking/popup_scan.h"
 #include "form/quellit.h"
 #include "platform/cdp/cdp_browser.h"
+#include "platform/cdp/devtools_protocol.h"
 #include "platform/error.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
@@ -214,6 +215,28 @@ TEST(DevToolsMirror, APeerThatFloodsThePageListIsLetGoAndRests) {
     EXPECT_TRUE(automation.mirror().snapshot().empty());
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(browser.connections(), 2) << "one /json/version and one WebSocket, then a rest";
+}
+
+// A scan started while the page's answer about its new address is on its
+// way finds nothing to close, and the watch of the news lets only so many
+// scans start: the answer is the news, not the address.
+TEST(DevToolsMirror, ANewAddressIsNewsOnlyOnceThePageHasAnswered) {
+    auto c = websocket::Connection::detached();
+    browsers::PageMirror mirror;
+    DevToolsProtocol protocol{BrowserPlaces{}};
+    protocol.start(*c, mirror);
+    const auto told = [&](const char* method, const ScriptedPage& page, bool reachesOpener) {
+        Json info = targetInfo(page);
+        info["canAccessOpener"] = reachesOpener;
+        c->receive(Json{{"method", method}, {"params", {{"targetInfo", info}}}}.dump());
+    };
+    told("Target.targetCreated", {"USER", "http://site.example/", "", 1, ""}, false);
+    told("Target.targetCreated", {"POPUP", "", "USER", 2, ""}, false);
+    mirror.news().takeNews();
+    told("Target.targetInfoChanged", {"POPUP", "http://ads.example/", "USER", 2, ""}, true);
+    EXPECT_FALSE(mirror.news().takeNews());
+    EXPECT_EQ(mirror.address("POPUP"), std::optional<std::string>("http://ads.example/"));
+    EXPECT_FALSE(mirror.settled()) << "the page was asked what it shows at its new address";
 }
 
 } // namespace

@@ -22,6 +22,8 @@ public:
     // Kills the browser and all its processes at once, as a crash would.
     void kill();
     bool running() const { return m_pid > 0; }
+    // The browser's process group.
+    pid_t pid() const { return m_pid; }
 
     const std::string& profile() const { return m_profile; }
     std::string serverFile() const { return m_profile + "/WebDriverBiDiServer.json"; }
