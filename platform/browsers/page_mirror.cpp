@@ -149,7 +149,9 @@ void PageMirror::pageOpened(const std::string& id, const std::string& url, const
         page.popup = false; // no script opened it: the user did
     else
         m_undecided.insert(id);
-    changed(id, page);
+    // No news yet: nothing can be judged of a page before its window is
+    // named and it has said what it shows, and a scan started now would take
+    // the place of the one that can close it.
 }
 
 bool PageMirror::addressChanged(const std::string& id, const std::string& url) {

@@ -304,9 +304,9 @@ void ExtensionBrowsers::send(Profile& profile, const std::string& tab, const std
         socket->send(profile.connection, {{"type", "probe"}, {"id", id}, {"tab", tabNumber(tab)}});
 }
 
-// A page that could not be asked (a pop-up with no document yet, a privileged
-// page, one in alert()) is asked again shortly, until its time is up; it then
-// counts as one that cannot answer.
+// A page that could not be asked (a pop-up with no document yet, or still
+// its empty one, a privileged page, one in alert()) is asked again shortly,
+// until its time is up; it then counts as one that cannot answer.
 void ExtensionBrowsers::answered(const std::shared_ptr<Profile>& profile, const Json& answer) {
     const auto id = answer.find("id");
     if (id == answer.end() || !id->is_number_integer())
@@ -322,8 +322,12 @@ void ExtensionBrowsers::answered(const std::shared_ptr<Profile>& profile, const 
     }
     const auto opener = answer.find("opener");
     const auto contentType = answer.find("contentType");
+    // A new pop-up may still answer from the empty document it starts with:
+    // that is not the document at the address it was asked about.
+    const auto answeredAt = answer.find("url");
     if (opener == answer.end() || !opener->is_boolean() || contentType == answer.end() ||
-        !contentType->is_string()) {
+        !contentType->is_string() ||
+        (answeredAt != answer.end() && answeredAt->is_string() && *answeredAt != question.url)) {
         {
             const std::lock_guard lock(m_mutex);
             m_retries.push_back(

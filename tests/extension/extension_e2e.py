@@ -128,11 +128,12 @@ def probe(peer, connection, tab, number):
     return peer.message("probe", f"no answer to probe {number}", id=number)["message"]
 
 
-def probe_until_answered(peer, connection, tab, first):
-    """A pop-up has no document to ask at first; it is asked again after its address."""
+def probe_until_answered(peer, connection, tab, first, url):
+    """A pop-up has no document to ask at first, or still its empty one; it is
+    asked again until the document at its address answers."""
     for number in range(first, first + 20):
         answer = probe(peer, connection, tab, number)
-        if answer["opener"] is not None:
+        if answer["opener"] is not None and answer["url"] == url:
             return answer
         time.sleep(0.2)
     raise AssertionError(f"tab {tab} never answered a probe: {answer}")
@@ -174,7 +175,7 @@ def run(family, source, build, peer_program, home):
         assert popup["windowType"] == "popup", popup
         source_tab = popup["sourceTab"]
         assert isinstance(source_tab, int) and source_tab != popup["tab"], popup
-        answer = probe_until_answered(peer, connection, popup["tab"], 1)
+        answer = probe_until_answered(peer, connection, popup["tab"], 1, popup["url"])
         assert answer["opener"] is True and answer["contentType"] == "text/html", answer
         assert answer["url"] == popup["url"], answer
 
@@ -196,7 +197,7 @@ def run(family, source, build, peer_program, home):
         peer.send(connection, {"type": "open", "url": f"http://127.0.0.1:{port}/noopener.html"})
         quiet = peer.message("opened", "the noopener pop-up was not reported",
                              url=f"http://127.0.0.1:{port}/popup.html")["message"]
-        answer = probe_until_answered(peer, connection, quiet["tab"], 100)
+        answer = probe_until_answered(peer, connection, quiet["tab"], 100, quiet["url"])
         assert answer["opener"] is False, answer
 
         listeners = listeners_of(browser.pid)
