@@ -81,15 +81,12 @@ void BrowserLink::serve(Found found) {
             rest = true;
             break;
         }
+        if (m_mirror.flooded()) {
+            rest = true;
+            break;
+        }
         if (stage == BrowserProtocol::Stage::Serving) {
-            if (!served) {
-                served = true;
-                m_backoff.answered(found.place);
-            }
-            if (m_mirror.flooded()) {
-                rest = true;
-                break;
-            }
+            served = true;
             // A browser that has stopped keeps its socket open: only a
             // question it leaves unanswered tells.
             const auto quiet = now - c.lastHeard();
@@ -119,8 +116,13 @@ void BrowserLink::serve(Found found) {
         const std::lock_guard lock(m_mutex);
         m_current = nullptr;
     }
+    // A place forgets its failures only once a connection there has served
+    // and ended as a browser's ends: one that serves and then floods or goes
+    // silent rests longer each time.
     if (rest)
         m_backoff.failed(found.place, Clock::now());
+    else if (served)
+        m_backoff.answered(found.place);
     m_lettingGo = false;
     found.connection.reset();
     // A flood leaves the thread's heap full of freed pages; give it back.

@@ -72,8 +72,9 @@ public:
     // not acted on: a browser that stopped may have closed or moved the page.
     static constexpr std::chrono::seconds FreshFor{5};
     // More pages than a browser ever has, or new pages faster than any
-    // browser opens them for seconds on end: the peer is no browser.
-    static constexpr std::size_t MaxPages = 10000;
+    // browser opens them for seconds on end: the peer is no browser. A walk
+    // over this many pages still keeps the window under a frame's time.
+    static constexpr std::size_t MaxPages = 4000;
     static constexpr std::size_t MaxNewPagesPerSecond = 2000;
     static constexpr int FloodSeconds = 3;
 

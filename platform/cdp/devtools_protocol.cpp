@@ -7,13 +7,14 @@ namespace tavro::cdp {
 void DevToolsProtocol::start(Connection& c, browsers::PageMirror& mirror) {
     m_mirror = &mirror;
     m_probes.clear();
-    m_stage = Stage::Serving;
+    m_stage = Stage::Starting;
     mirror.startOver();
     c.onEvent = [this, &c](const Json& event) { hear(c, event); };
     // The browser then tells of every page it has, and of each change after.
+    // Only its answer proves the peer a browser, and only then does its place
+    // stop resting longer after each failure.
     c.send("Target.setDiscoverTargets", {{"discover", true}}, {}, [this](const Json& answer) {
-        if (answer.contains("error"))
-            m_stage = Stage::Refused;
+        m_stage = answer.contains("error") ? Stage::Refused : Stage::Serving;
     });
 }
 
