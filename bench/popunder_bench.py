@@ -15,14 +15,12 @@ usage: popunder_bench.py [--runs N] [PROGRAM]
        is chromium, or $TAVRO_CHROMIUM)
 """
 import argparse
-import base64
 import http.server
 import json
 import os
 import queue
 import random
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
@@ -33,6 +31,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 from program import CAPTION, Program  # noqa: E402
+from websocket_client import WebSocket  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
 LEFT_OPEN_AFTER = 6.0
@@ -57,18 +56,8 @@ class DevTools:
     and every event with the time it arrived."""
 
     def __init__(self, port, path):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
-        key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall((f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
-                           f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
-                           "Sec-WebSocket-Version: 13\r\n\r\n").encode())
-        self.buffer = b""
-        while b"\r\n\r\n" not in self.buffer:
-            self.buffer += self._recv()
-        head, self.buffer = self.buffer.split(b"\r\n\r\n", 1)
-        if b" 101 " not in head.split(b"\r\n")[0]:
-            raise AssertionError(f"the browser refused the WebSocket: {head!r}")
-        self.sock.settimeout(None)
+        self.ws = WebSocket(port, path)
+        self.ws.sock.settimeout(None)
         self.next_id = 0
         self.answers = {}
         self.answered = threading.Condition()
@@ -76,37 +65,18 @@ class DevTools:
         self.lock = threading.Lock()
         threading.Thread(target=self._read, daemon=True).start()
 
-    def _recv(self):
-        chunk = self.sock.recv(1 << 16)
-        if not chunk:
-            raise ConnectionError("the browser closed the WebSocket")
-        return chunk
-
-    def _exactly(self, size):
-        while len(self.buffer) < size:
-            self.buffer += self._recv()
-        data, self.buffer = self.buffer[:size], self.buffer[size:]
-        return data
-
     def _read(self):
         try:
             while True:
-                head = self._exactly(2)
-                size = head[1] & 0x7F
-                if size >= 126:
-                    size = int.from_bytes(self._exactly(2 if size == 126 else 8), "big")
-                payload = self._exactly(size)
-                if head[0] & 0x0F != 1:
-                    continue
+                message = json.loads(self.ws.receive())
                 arrived = time.monotonic()
-                message = json.loads(payload)
                 if "id" in message:
                     with self.answered:
                         self.answers[message["id"]] = message
                         self.answered.notify_all()
                 else:
                     self.events.put((arrived, message))
-        except (ConnectionError, OSError):
+        except (AssertionError, ConnectionError, OSError, ValueError):
             pass
 
     def send(self, method, params=None, session=None):
@@ -116,16 +86,7 @@ class DevTools:
             message = {"id": ident, "method": method, "params": params or {}}
             if session:
                 message["sessionId"] = session
-            payload = json.dumps(message).encode()
-            size = len(payload)
-            if size < 126:
-                header = bytes([0x81, 0x80 | size])
-            elif size < 65536:
-                header = bytes([0x81, 0x80 | 126]) + size.to_bytes(2, "big")
-            else:
-                header = bytes([0x81, 0x80 | 127]) + size.to_bytes(8, "big")
-            mask = os.urandom(4)
-            self.sock.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+            self.ws.send(json.dumps(message))
         return ident
 
     def call(self, method, params=None, session=None, timeout=10):
@@ -139,7 +100,7 @@ class DevTools:
         return answer.get("result", {})
 
     def close(self):
-        self.sock.close()
+        self.ws.close()
 
 
 def start_chromium(profile, url, display):
