@@ -19,7 +19,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/firefox_figures.h"
-#include "platform/cdp/cdp_browser.h"
+#include "browsers/devtools/devtools_browser.h"
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
 #include "tests/support/page_server.h"
@@ -53,15 +53,15 @@ using tavro::testing::PageServer;
 // it to be connected, so that every tick measured reads its pages.
 struct Chromium {
     explicit Chromium(const std::string& portFile)
-        : automation(tavro::cdp::BrowserPlaces{{portFile}, {}}, patient()) {}
+        : automation(tavro::devtools::BrowserPlaces{{portFile}, {}}, patient()) {}
 
-    static tavro::cdp::Timeouts patient() {
-        tavro::cdp::Timeouts timeouts;
+    static tavro::devtools::Timeouts patient() {
+        tavro::devtools::Timeouts timeouts;
         timeouts.search = 10s;
         return timeouts;
     }
 
-    tavro::cdp::CdpBrowserAutomation automation;
+    tavro::devtools::DevToolsBrowserAutomation automation;
 };
 
 // Waits until the adapter's mirror holds every page the driver sees.
@@ -93,7 +93,7 @@ void tickTimes(BrowserDriver& driver, PageServer& server, const std::string& por
         std::vector<double> lists;
         for (int i = 0; i < 20; ++i) {
             const auto start = Clock::now();
-            driver.connection().call("Target.getTargets", tavro::websocket::Json::object(), 10s);
+            driver.connection().call("Target.getTargets", tavro::wire::Json::object(), 10s);
             lists.push_back(ms(Clock::now() - start));
         }
         const Summary list = summarise(lists);
@@ -108,7 +108,7 @@ void tickTimes(BrowserDriver& driver, PageServer& server, const std::string& por
 class PopupWatch {
 public:
     explicit PopupWatch(const std::string& portFile) : m_driver(portFile) {
-        m_driver.connection().onEvent = [this](const tavro::websocket::Json& event) { record(event); };
+        m_driver.connection().onEvent = [this](const tavro::wire::Json& event) { record(event); };
         m_driver.connection().call("Target.setDiscoverTargets", {{"discover", true}}, 5s);
         m_thread = std::thread([this] {
             while (!m_stop) {
@@ -131,7 +131,7 @@ public:
     }
 
 private:
-    void record(const tavro::websocket::Json& event) {
+    void record(const tavro::wire::Json& event) {
         const auto now = Clock::now();
         const std::string method = event.value("method", "");
         const auto& params = event["params"];
@@ -167,7 +167,7 @@ class ReferenceCloser {
 public:
     explicit ReferenceCloser(const std::string& portFile) : m_driver(portFile) {
         auto& c = m_driver.connection();
-        c.onEvent = [&c](const tavro::websocket::Json& event) {
+        c.onEvent = [&c](const tavro::wire::Json& event) {
             const std::string method = event.value("method", "");
             if (method != "Target.targetCreated" && method != "Target.targetInfoChanged")
                 return;

@@ -11,9 +11,9 @@
 #include "bench/firefox_figures.h"
 
 #include "bench/bench_support.h"
-#include "platform/bidi/answers.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/bidi/bidi_protocol.h"
+#include "browsers/bidi/answers.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/bidi/bidi_protocol.h"
 #include "tests/support/firefox_driver.h"
 #include "tests/support/firefox_process.h"
 #include "tests/support/virtual_display.h"
@@ -32,8 +32,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::BrowserDriver;
 using testing::FirefoxDriver;
-using websocket::Connection;
-using websocket::Json;
+using wire::Json;
+using wire::WebSocket;
 
 browsers::Timeouts patient() {
     browsers::Timeouts timeouts;
@@ -43,15 +43,13 @@ browsers::Timeouts patient() {
 
 // Hears every event Firefox sends the program's session, on the adapter's
 // thread, just before the adapter does.
-using EventHook = std::function<void(Connection&, const Json&)>;
+using EventHook = std::function<void(Channel&, const Json&)>;
 
 class HookedProtocol final : public browsers::BrowserProtocol {
 public:
-    HookedProtocol(const std::string& serverFile, EventHook hook)
-        : m_inner(bidi::FirefoxPlaces{{serverFile}}, patient().session), m_hook(std::move(hook)) {}
+    explicit HookedProtocol(EventHook hook) : m_inner(patient().session), m_hook(std::move(hook)) {}
 
-    std::vector<browsers::Place> places() const override { return m_inner.places(); }
-    void start(Connection& c, browsers::PageMirror& mirror) override {
+    void start(Channel& c, browsers::PageMirror& mirror) override {
         m_inner.start(c, mirror);
         c.onEvent = [this, &c, hear = std::move(c.onEvent)](const Json& event) {
             m_hook(c, event);
@@ -60,10 +58,10 @@ public:
     }
     Stage stage() const override { return m_inner.stage(); }
     std::chrono::milliseconds startBound() const override { return m_inner.startBound(); }
-    void keepAlive(Connection& c) override { m_inner.keepAlive(c); }
-    void close(Connection& c, const std::string& page) override { m_inner.close(c, page); }
-    void open(Connection& c, const std::string& url) override { m_inner.open(c, url); }
-    bool finish(Connection& c) override { return m_inner.finish(c); }
+    bool keepAlive(Channel& c) override { return m_inner.keepAlive(c); }
+    void close(Channel& c, const std::string& page) override { m_inner.close(c, page); }
+    void open(Channel& c, const std::string& url) override { m_inner.open(c, url); }
+    bool finish(Channel& c) override { return m_inner.finish(c); }
 
 private:
     bidi::BidiProtocol m_inner;
@@ -111,7 +109,7 @@ private:
 // walk, no question and no rule.
 class ReferenceCloser {
 public:
-    void heard(Connection& c, const Json& event) {
+    void heard(Channel& c, const Json& event) {
         const auto told = bidi::contextEventOf(event);
         if (!told || !told->context.parent.empty())
             return;
@@ -173,14 +171,13 @@ enum class Closer { Ticks, News, Reference };
 Summary lifetimes(const std::string& serverFile, testing::PageServer& server, int popups, Closer closer) {
     PopupRecord record;
     ReferenceCloser reference;
-    browsers::MirroredBrowser automation(
-        std::make_unique<HookedProtocol>(serverFile,
-                                         [&](Connection& c, const Json& event) {
+    browsers::MirroredBrowser automation(bidi::placesOf(bidi::FirefoxPlaces{{serverFile}}),
+                                         std::make_unique<HookedProtocol>([&](Channel& c, const Json& event) {
                                              record.heard(event);
                                              if (closer == Closer::Reference)
                                                  reference.heard(c, event);
                                          }),
-        patient(), "No Firefox");
+                                         patient(), "No Firefox");
     if (closer != Closer::News)
         automation.mirror().news().mute();
     FirefoxDriver driver(automation.link());

@@ -10,8 +10,8 @@
 // usage: long_address_bench [--pages N]   (default: 10)
 
 #include "blocking/popup_scan.h"
+#include "browsers/devtools/devtools_browser.h"
 #include "form/quellit.h"
-#include "platform/cdp/cdp_browser.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
@@ -54,7 +54,7 @@ int scanOnly(const std::string& portFile, std::size_t pages) {
     // As the program does at its start.
     mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     const auto began = std::chrono::steady_clock::now();
-    tavro::cdp::CdpBrowserAutomation browser(tavro::cdp::BrowserPlaces{{portFile}, {}});
+    tavro::devtools::DevToolsBrowserAutomation browser(tavro::devtools::BrowserPlaces{{portFile}, {}});
     tavro::fakes::FakePlatform fake;
     tavro::Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                              fake.notifyArea, fake.helpViewer, fake.http, fake.files};

@@ -7,9 +7,9 @@
 // usage: silent_listener_bench [--ticks N]   (default: 30 ticks, 600 ms apart)
 
 #include "blocking/popup_scan.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/devtools/devtools_browser.h"
 #include "form/quellit.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/cdp/cdp_browser.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/support/silent_listener.h"
 
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     std::ofstream(serverFile) << R"({"ws_host": "127.0.0.1", "ws_port": )" << firefoxPort.port() << "}";
 
     {
-        tavro::cdp::CdpBrowserAutomation chromium(tavro::cdp::BrowserPlaces{{portFile}, {fixed.port()}});
+        tavro::devtools::DevToolsBrowserAutomation chromium(
+            tavro::devtools::BrowserPlaces{{portFile}, {fixed.port()}});
         measure("silent listeners on Chromium's port file's port and on a fixed port", chromium, ticks);
     }
     {

@@ -20,9 +20,9 @@
 //        (default: 20 s for each case, every case)
 
 #include "bench/bench_support.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/browsers/browser_set.h"
-#include "platform/cdp/cdp_browser.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/devtools/devtools_browser.h"
+#include "browsers/mirror/browser_set.h"
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
 #include "tests/support/page_server.h"
@@ -298,7 +298,7 @@ struct Stalls {
 class Window {
 public:
     Window(const std::string& portFile, const std::string& absentServerFile)
-        : m_chromium(tavro::cdp::BrowserPlaces{{portFile}, {}}),
+        : m_chromium(tavro::devtools::BrowserPlaces{{portFile}, {}}),
           m_firefox(tavro::bidi::FirefoxPlaces{{absentServerFile}}), m_set({&m_chromium, &m_firefox}),
           m_scan(m_set), m_watch(
                              m_set.news(), [] { return true; }, [this] { tick(); }) {
@@ -377,7 +377,7 @@ private:
         ++m_tickCount;
     }
 
-    tavro::cdp::CdpBrowserAutomation m_chromium;
+    tavro::devtools::DevToolsBrowserAutomation m_chromium;
     tavro::bidi::BidiBrowserAutomation m_firefox;
     tavro::browsers::BrowserSet m_set;
     tavro::bench::ScanForm m_scan;

@@ -9,7 +9,7 @@
 const api = globalThis.browser ?? globalThis.chrome;
 
 const HOST = "tavro_popup_blocker";
-const PROTOCOL = 1;
+const PROTOCOL = 2;
 const FIRST_REST_MS = 1000;
 // Chromium stops a service worker that has made no call for 30 s, and a
 // stopped worker waits for the next browser event before it tries again: the
@@ -215,6 +215,11 @@ function obey(message) {
     case "open":
         if (typeof message.url === "string")
             api.windows.create({url: message.url, focused: true}).catch(() => {});
+        break;
+    case "ping":
+        // The program asks after a quiet while whether the browser still listens.
+        if (Number.isInteger(message.id))
+            post({type: "pong", id: message.id});
         break;
     }
 }

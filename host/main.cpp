@@ -8,8 +8,8 @@
 //
 // Chromium passes the extension's origin, Firefox the host manifest's path
 // and the extension's id; either is only logged.
+#include "browsers/wire/socket_place.h"
 #include "host/relay.h"
-#include "platform/extension/socket_place.h"
 #include "platform/posix/peer_user.h"
 
 #include <csignal>
@@ -26,7 +26,7 @@ namespace {
 // there as this user.
 int connectToProgram() {
     std::string why;
-    const std::string path = tavro::extension::socketPath(&why);
+    const std::string path = tavro::wire::socketPath(&why);
     if (path.empty()) {
         std::fprintf(stderr, "tavro-popup-blocker-host: %s\n", why.c_str());
         return -1;

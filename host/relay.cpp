@@ -1,7 +1,7 @@
 #include "host/relay.h"
 
-#include "platform/extension/frames.h"
-#include "platform/websocket/json_message.h"
+#include "browsers/wire/frames.h"
+#include "browsers/wire/json_message.h"
 
 #include <array>
 #include <cerrno>
@@ -15,7 +15,7 @@ namespace tavro::host {
 
 namespace {
 
-using extension::FrameReader;
+using wire::FrameReader;
 
 bool writeAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
@@ -35,7 +35,9 @@ enum class Outcome { Open, Ended, Refused };
 // One side's news: reads what came and passes on each whole message.
 class Direction {
 public:
-    Direction(const char* from, int in, int out) : m_from(from), m_in(in), m_out(out) {}
+    // longest: what the receiving side takes; the browser takes less than the program.
+    Direction(const char* from, int in, int out, std::size_t longest)
+        : m_from(from), m_in(in), m_out(out), m_longest(longest), m_reader(longest) {}
 
     Outcome pass() {
         std::array<char, 64 * 1024> chunk{};
@@ -50,18 +52,18 @@ public:
         }
         m_reader.append(chunk.data(), static_cast<std::size_t>(n));
         while (const std::optional<std::string> text = m_reader.next()) {
-            if (!websocket::parseMessage(*text)) {
+            if (!wire::parseMessage(*text)) {
                 std::fprintf(stderr, "tavro-popup-blocker-host: refused a message from the %s: %s\n", m_from,
                              "not a JSON object within 64 levels");
                 return Outcome::Refused;
             }
-            if (!writeAll(m_out, extension::frame(*text)))
+            if (!writeAll(m_out, wire::frame(*text)))
                 return Outcome::Ended;
         }
         if (m_reader.fault() == FrameReader::Fault::TooLong) {
             std::fprintf(stderr,
                          "tavro-popup-blocker-host: refused a message from the %s: longer than %zu bytes\n",
-                         m_from, extension::MaxMessageBytes);
+                         m_from, m_longest);
             return Outcome::Refused;
         }
         return Outcome::Open;
@@ -71,18 +73,19 @@ private:
     const char* m_from;
     int m_in;
     int m_out;
+    std::size_t m_longest;
     FrameReader m_reader;
 };
 
 } // namespace
 
 void tellAbsent(int browserOut) {
-    writeAll(browserOut, extension::frame(R"({"type":"absent"})"));
+    writeAll(browserOut, wire::frame(R"({"type":"absent"})"));
 }
 
 int relay(int browserIn, int browserOut, int program) {
-    Direction fromBrowser("browser", browserIn, program);
-    Direction fromProgram("program", program, browserOut);
+    Direction fromBrowser("browser", browserIn, program, wire::MaxMessageBytes);
+    Direction fromProgram("program", program, browserOut, wire::BrowserTakesAtMostBytes);
     std::array<pollfd, 2> watched{{{browserIn, POLLIN, 0}, {program, POLLIN, 0}}};
     for (;;) {
         if (::poll(watched.data(), watched.size(), -1) < 0) {

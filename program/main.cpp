@@ -1,16 +1,16 @@
 // Picks the adapters, builds the main window and runs the program.
 #include "app/form_events.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/devtools/devtools_browser.h"
+#include "browsers/extension/extension_browsers.h"
+#include "browsers/mirror/browser_set.h"
+#include "browsers/wire/socket_place.h"
 #include "form/design.h"
 #include "form/quellit.h"
 #include "help/web_links.h"
 #include "platform/alsa/alsa_tone.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/browsers/browser_set.h"
-#include "platform/cdp/cdp_browser.h"
 #include "platform/curl/curl_http_fetch.h"
 #include "platform/error.h"
-#include "platform/extension/extension_browsers.h"
-#include "platform/extension/socket_place.h"
 #include "platform/localsocket/local_socket_help_viewer.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
@@ -105,12 +105,12 @@ int main(int argc, char* argv[]) {
     // asks a browser for anything (Firefox serves one session at a time).
     // Chromium first, then Firefox, then the everyday browsers' extension:
     // the order of the walk and of the browsers asked for a new window.
-    tavro::cdp::CdpBrowserAutomation chromium;
+    tavro::devtools::DevToolsBrowserAutomation chromium;
     tavro::bidi::BidiBrowserAutomation firefox;
     browser.add(&chromium);
     browser.add(&firefox);
     std::string noSocket;
-    if (const std::string socket = tavro::extension::socketPath(&noSocket); !socket.empty()) {
+    if (const std::string socket = tavro::wire::socketPath(&noSocket); !socket.empty()) {
         try {
             extension = std::make_unique<tavro::extension::ExtensionBrowsers>(socket);
             browser.add(extension.get());

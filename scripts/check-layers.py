@@ -7,6 +7,11 @@ The logic reaches the world only through the interfaces in platform/, and
 never names a toolkit, protocol or system library. Adapters in
 platform/<technology>/ use the interfaces and the window's design data, never
 the logic itself.
+
+The browser-watching core in browsers/ is layered the same way: the wire at
+the bottom, then the mirror and its link, then one folder per protocol, and no
+protocol includes another. Neither the logic nor the other adapters include
+the core; the extension's host includes the wire alone.
 """
 import pathlib
 import re
@@ -19,6 +24,14 @@ LOGIC_LAYERS = [
     ["allowed", "tray", "help"],
     ["app"],
 ]
+# The core's layers, lowest first; the protocols stand side by side.
+CORE_LAYERS = [
+    ["wire"],
+    ["mirror"],
+    ["devtools", "bidi", "extension"],
+]
+# What a folder outside the core may take from it.
+CORE_USERS = {"program": None, "host": {"wire"}}
 # What the logic may never include: toolkits, system and protocol libraries.
 FOREIGN_HEADERS = re.compile(r"<(Q\w*|qt\w*/|X11/|alsa/|curl/|boost/|nlohmann/|sys/|unistd\.h|fcntl\.h)")
 # What an adapter may take from the logic folders: the design is data.
@@ -35,8 +48,35 @@ def layer_of(folder):
     return None
 
 
-def problems_in(path):
-    relative = path.relative_to(ROOT)
+def core_layer_of(part):
+    for level, folders in enumerate(CORE_LAYERS):
+        if part in folders:
+            return level
+    return None
+
+
+def core_problem(relative, target):
+    """What is wrong with a file of the core including target, if anything."""
+    own_part = relative.parts[1] if len(relative.parts) > 2 else None
+    if own_part is None:
+        return None
+    target_parts = target.split("/")
+    if target_parts[0] != "browsers" or len(target_parts) < 3:
+        if layer_of(target_parts[0]) is not None and target not in ADAPTER_MAY_READ:
+            return f"the browser-watching core uses interfaces and design data, not the logic in {target}"
+        return None
+    own, other = core_layer_of(own_part), core_layer_of(target_parts[1])
+    if own is None or other is None:
+        return f"browsers/{target_parts[1]}/ is no layer of the core"
+    if other > own:
+        return f"browsers/{own_part}/ sits below browsers/{target_parts[1]}/ and may not include {target}"
+    if other == own and own_part != target_parts[1]:
+        return f"browsers/{own_part}/ and browsers/{target_parts[1]}/ stand side by side and may not include each other"
+    return None
+
+
+def problems_in(path, root):
+    relative = path.relative_to(root)
     folder = relative.parts[0]
     text = path.read_text(encoding="utf-8", errors="replace")
     for match in INCLUDE.finditer(text):
@@ -49,6 +89,17 @@ def problems_in(path):
                     yield f"{where}: the logic and the interfaces use standard C++ only, not <{target}>"
             continue
         target_folder = target.split("/")[0]
+        if folder == "browsers":
+            problem = core_problem(relative, target)
+            if problem:
+                yield f"{where}: {problem}"
+            continue
+        if target_folder == "browsers" and layer_of(folder) is None:
+            allowed = CORE_USERS.get(folder, set())
+            part = target.split("/")[1] if target.count("/") >= 2 else ""
+            if allowed is not None and part not in allowed:
+                yield f"{where}: {folder}/ may not include the browser-watching core's {target}"
+            continue
         if layer_of(folder) is not None:
             own, other = layer_of(folder), layer_of(target_folder)
             if other is None and not (target_folder == "platform" and target.count("/") == 1):
@@ -65,12 +116,13 @@ def problems_in(path):
 
 
 def main():
-    roots = [ROOT / f for layer in LOGIC_LAYERS for f in layer] + [ROOT / "platform"]
+    root = pathlib.Path(sys.argv[1]).resolve() if len(sys.argv) > 1 else ROOT
+    folders = [f for layer in LOGIC_LAYERS for f in layer] + ["platform", "browsers", *CORE_USERS]
     found = []
-    for base in roots:
+    for base in (root / f for f in folders):
         for path in sorted(base.rglob("*")):
             if path.suffix in (".h", ".cpp"):
-                found.extend(problems_in(path))
+                found.extend(problems_in(path, root))
     for problem in found:
         print(problem, file=sys.stderr)
     return 1 if found else 0

@@ -3,10 +3,10 @@
 // the real Timer1_Timer, fakes for the window, the keys and the tone.
 
 #include "blocking/popup_scan.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/devtools/devtools_browser.h"
+#include "browsers/mirror/browser_set.h"
 #include "form/quellit.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/browsers/browser_set.h"
-#include "platform/cdp/cdp_browser.h"
 #include "platform/qt/browser_news_watch.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
@@ -54,8 +54,8 @@ protected:
         form.chkBeep.setValue(CheckBox::Checked);
     }
 
-    static cdp::Timeouts patient() {
-        cdp::Timeouts timeouts;
+    static devtools::Timeouts patient() {
+        devtools::Timeouts timeouts;
         timeouts.search = 10s;
         return timeouts;
     }
@@ -75,7 +75,8 @@ protected:
     static testing::ChromiumProcess* s_chromium;
 
     BrowserDriver driver;
-    cdp::CdpBrowserAutomation browser{cdp::BrowserPlaces{{s_chromium->portFile()}, {}}, patient()};
+    devtools::DevToolsBrowserAutomation browser{devtools::BrowserPlaces{{s_chromium->portFile()}, {}},
+                                                patient()};
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
@@ -133,7 +134,7 @@ TEST(AnnouncedScanFirefox, PopupIsClosedWithoutWaitingForATick) {
     browsers::Timeouts timeouts;
     timeouts.search = 10s;
     bidi::BidiBrowserAutomation firefoxAutomation{bidi::FirefoxPlaces{{firefox.serverFile()}}, timeouts};
-    cdp::CdpBrowserAutomation absentChromium{cdp::BrowserPlaces{{}, {}}};
+    devtools::DevToolsBrowserAutomation absentChromium{devtools::BrowserPlaces{{}, {}}};
     browsers::BrowserSet browsers{{&absentChromium, &firefoxAutomation}};
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,

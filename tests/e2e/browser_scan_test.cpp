@@ -2,10 +2,10 @@
 // Timer1_Timer, and fakes for the window, the keys and the tone.
 
 #include "blocking/popup_scan.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/devtools/devtools_browser.h"
+#include "browsers/mirror/browser_set.h"
 #include "form/quellit.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/browsers/browser_set.h"
-#include "platform/cdp/cdp_browser.h"
 #include "platform/error.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
@@ -37,8 +37,8 @@ using Entries = std::vector<std::string>;
 // The browser answers within milliseconds, but the machine that runs the tests
 // may be busy; a walk that gives up examines nothing and would fail a test
 // for the wrong reason. Pages keep the program's own short deadline.
-cdp::Timeouts patient() {
-    cdp::Timeouts timeouts;
+devtools::Timeouts patient() {
+    devtools::Timeouts timeouts;
     timeouts.connect = 2s;
     timeouts.search = 10s;
     return timeouts;
@@ -72,8 +72,8 @@ protected:
         delete s_server;
     }
 
-    explicit BrowserScan(cdp::Timeouts timeouts = patient())
-        : driver(s_chromium->portFile()), browser{cdp::BrowserPlaces{{s_chromium->portFile()}, {}},
+    explicit BrowserScan(devtools::Timeouts timeouts = patient())
+        : driver(s_chromium->portFile()), browser{devtools::BrowserPlaces{{s_chromium->portFile()}, {}},
                                                   timeouts} {
         driver.reset(s_server->url("home.localhost", "/home.html"));
         form.chkBeep.setValue(CheckBox::Checked);
@@ -102,7 +102,7 @@ protected:
     static ChromiumProcess* s_chromium;
 
     BrowserDriver driver;
-    cdp::CdpBrowserAutomation browser;
+    devtools::DevToolsBrowserAutomation browser;
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
@@ -172,8 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
 class BrowserScanWaitingForPages : public BrowserScan {
 protected:
     BrowserScanWaitingForPages() : BrowserScan(waitingForPages()) {}
-    static cdp::Timeouts waitingForPages() {
-        cdp::Timeouts timeouts = patient();
+    static devtools::Timeouts waitingForPages() {
+        devtools::Timeouts timeouts = patient();
         timeouts.page = 2s;
         return timeouts;
     }
@@ -374,8 +374,8 @@ TEST(NoBrowser, TicksExamineNothingAndNewWindowsGoToTheDesktopOpener) {
     std::ofstream(opener) << "#!/bin/sh\necho \"$1\" >> '" << log << "'\n";
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
 
-    cdp::CdpBrowserAutomation chromium(
-        cdp::BrowserPlaces{{(folder / "DevToolsActivePort").string()}, {closedPort()}});
+    devtools::DevToolsBrowserAutomation chromium(
+        devtools::BrowserPlaces{{(folder / "DevToolsActivePort").string()}, {closedPort()}});
     bidi::BidiBrowserAutomation firefox(
         bidi::FirefoxPlaces{{(folder / "WebDriverBiDiServer.json").string()}});
     browsers::BrowserSet browser({&chromium, &firefox}, opener);
@@ -417,9 +417,9 @@ TEST(BrowserRestart, ScanFindsTheRestartedBrowserWithinATickOrTwo) {
     ChromiumProcess chromium;
     chromium.start();
 
-    cdp::Timeouts timeouts = patient();
+    devtools::Timeouts timeouts = patient();
     timeouts.search = 0ms;
-    cdp::CdpBrowserAutomation browser(cdp::BrowserPlaces{{chromium.portFile()}, {}}, timeouts);
+    devtools::DevToolsBrowserAutomation browser(devtools::BrowserPlaces{{chromium.portFile()}, {}}, timeouts);
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};
@@ -462,7 +462,8 @@ TEST(BrowserScanOnX, PopupWindowIsClosedAndScriptTabKept) {
     ChromiumProcess chromium(testing::ChromiumOptions{display.name(), {}, {}});
     chromium.start();
 
-    cdp::CdpBrowserAutomation browser(cdp::BrowserPlaces{{chromium.portFile()}, {}}, patient());
+    devtools::DevToolsBrowserAutomation browser(devtools::BrowserPlaces{{chromium.portFile()}, {}},
+                                                patient());
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};

@@ -4,8 +4,8 @@
 // closes.
 
 #include "blocking/popup_scan.h"
+#include "browsers/devtools/devtools_browser.h"
 #include "form/quellit.h"
-#include "platform/cdp/cdp_browser.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/support/browser_driver.h"
 #include "tests/support/chromium_process.h"
@@ -33,10 +33,10 @@ int runScript(const std::string& arguments, const std::string& dataHome) {
 
 // A real click, so the browser's own blocker lets the pop-up open.
 void click(BrowserDriver& driver, const std::string& pageId, const std::string& buttonId) {
-    websocket::Connection& c = driver.connection();
+    wire::WebSocket& c = driver.connection();
     const std::string session =
         c.call("Target.attachToTarget", {{"targetId", pageId}, {"flatten", true}}, 5s)["sessionId"];
-    const websocket::Json box =
+    const wire::Json box =
         c.call("Runtime.evaluate",
                {{"expression",
                  "(() => { const r = document.getElementById('" + buttonId +
@@ -69,9 +69,9 @@ TEST(BrowserStartScript, DemoPopupsAreBlockedInTheBrowserTheScriptStarts) {
 
     // The program's own default places, with the same data folder.
     ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-    cdp::Timeouts timeouts;
+    devtools::Timeouts timeouts;
     timeouts.search = 10s;
-    cdp::CdpBrowserAutomation browser(cdp::defaultBrowserPlaces(), timeouts);
+    devtools::DevToolsBrowserAutomation browser(devtools::defaultBrowserPlaces(), timeouts);
     fakes::FakePlatform fake;
     Platform platform{fake.toolkit,    browser,         fake.keys, fake.tone, fake.settings,
                       fake.notifyArea, fake.helpViewer, fake.http, fake.files};

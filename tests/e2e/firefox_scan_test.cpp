@@ -4,10 +4,10 @@
 // session of its own, which it ends when its adapter goes.
 
 #include "blocking/popup_scan.h"
+#include "browsers/bidi/bidi_browser.h"
+#include "browsers/devtools/devtools_browser.h"
+#include "browsers/mirror/browser_set.h"
 #include "form/quellit.h"
-#include "platform/bidi/bidi_browser.h"
-#include "platform/browsers/browser_set.h"
-#include "platform/cdp/cdp_browser.h"
 #include "platform/error.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/test_support.h"
@@ -287,7 +287,8 @@ TEST_F(FirefoxScan, BlockingResumesWhenFirefoxIsRestarted) {
 TEST_F(FirefoxScan, APopupInEachBrowserIsClosedInTheSameTick) {
     testing::ChromiumProcess chromium;
     chromium.start();
-    cdp::CdpBrowserAutomation chromiumAdapter(cdp::BrowserPlaces{{chromium.portFile()}, {}}, patient());
+    devtools::DevToolsBrowserAutomation chromiumAdapter(devtools::BrowserPlaces{{chromium.portFile()}, {}},
+                                                        patient());
     browsers::BrowserSet both({&chromiumAdapter, &browser});
     BrowserDriver chromiumDriver(chromium.portFile());
     Scanner twice(both, [&] {

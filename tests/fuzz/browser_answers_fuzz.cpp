@@ -5,14 +5,15 @@
 // crash, hang or leak, whatever arrives; an error answer may only raise the
 // program's own Error.
 
-#include "platform/bidi/answers.h"
-#include "platform/bidi/bidi_protocol.h"
-#include "platform/browsers/page_mirror.h"
-#include "platform/cdp/answers.h"
-#include "platform/cdp/devtools_protocol.h"
+#include "browsers/bidi/answers.h"
+#include "browsers/bidi/bidi_protocol.h"
+#include "browsers/devtools/answers.h"
+#include "browsers/devtools/devtools_protocol.h"
+#include "browsers/extension/extension_protocol.h"
+#include "browsers/mirror/page_mirror.h"
+#include "browsers/wire/json_message.h"
 #include "platform/error.h"
-#include "platform/websocket/json_connection.h"
-#include "platform/websocket/json_message.h"
+#include "tests/support/detached_channel.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tavro::websocket::Json;
+using tavro::wire::Json;
 
 template <typename Read> void readAs(const Json& message, Read&& read) {
     try {
@@ -33,7 +34,7 @@ template <typename Read> void readAs(const Json& message, Read&& read) {
 // The messages of one run, fed to a protocol as they would arrive, and the
 // mirror read as a walk and a tick's housekeeping read it.
 void feed(tavro::browsers::BrowserProtocol& protocol, std::string_view run) {
-    auto c = tavro::websocket::Connection::detached();
+    auto c = std::make_unique<tavro::testing::DetachedChannel>();
     tavro::browsers::PageMirror mirror;
     protocol.start(*c, mirror);
     constexpr int MaxMessages = 64;
@@ -50,19 +51,21 @@ void feed(tavro::browsers::BrowserProtocol& protocol, std::string_view run) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    if (const auto message = tavro::websocket::parseMessage(text)) {
-        readAs(*message, [](Json m) { tavro::cdp::windowOf(std::move(m)); });
-        readAs(*message, [](Json m) { tavro::cdp::sessionOf(std::move(m)); });
-        readAs(*message, [](Json m) { tavro::cdp::mimeTypeOf(std::move(m)); });
-        readAs(*message, [](Json m) { tavro::cdp::targetEventOf(std::move(m)); });
-        readAs(*message, [](Json m) { tavro::bidi::contextsOf(tavro::websocket::resultOf(std::move(m))); });
+    if (const auto message = tavro::wire::parseMessage(text)) {
+        readAs(*message, [](Json m) { tavro::devtools::windowOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::devtools::sessionOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::devtools::mimeTypeOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::devtools::targetEventOf(std::move(m)); });
+        readAs(*message, [](Json m) { tavro::bidi::contextsOf(tavro::wire::resultOf(std::move(m))); });
         readAs(*message, [](Json m) { tavro::bidi::contextEventOf(m); });
         readAs(*message, [](Json m) { tavro::bidi::pageAnswerOf(m); });
         readAs(*message, [](Json m) { tavro::bidi::createdContextOf(m); });
     }
-    tavro::cdp::DevToolsProtocol chromium{tavro::cdp::BrowserPlaces{}};
+    tavro::devtools::DevToolsProtocol chromium;
     feed(chromium, text);
-    tavro::bidi::BidiProtocol firefox{tavro::bidi::FirefoxPlaces{}, 30s};
+    tavro::bidi::BidiProtocol firefox{30s};
     feed(firefox, text);
+    tavro::extension::ExtensionProtocol extension{[](bool) {}};
+    feed(extension, text);
     return 0;
 }

@@ -13,12 +13,12 @@ mkdir -p "$work/corpus"
 
 binary=$work/browser_answers_fuzz
 sources=("$here/browser_answers_fuzz.cpp")
-for file in websocket/json_message websocket/json_connection browsers/page_mirror browsers/page_model \
-    browsers/places browsers/listeners browsers/profile_files cdp/answers cdp/discovery cdp/devtools_protocol \
-    bidi/answers bidi/discovery bidi/bidi_protocol; do
-    sources+=("$root/platform/$file.cpp")
+for file in wire/json_message wire/channel wire/extension_socket wire/frames mirror/page_mirror mirror/page_model \
+    devtools/answers devtools/devtools_protocol bidi/answers bidi/bidi_protocol extension/extension_protocol; do
+    sources+=("$root/browsers/$file.cpp")
 done
-headers=("$root"/platform/*.h "$root"/platform/{websocket,browsers,cdp,bidi}/*.h)
+sources+=("$root/platform/posix/peer_user.cpp" "$root/platform/posix/private_folder.cpp")
+headers=("$root"/platform/*.h "$root"/browsers/*/*.h "$here/../support/detached_channel.h")
 if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "${headers[@]}" -newer "$binary")" ]; then
     clang++ -std=c++20 -O1 -g -I"$root" -fsanitize=fuzzer,address,undefined \
         -fno-sanitize-recover=undefined -o "$binary" "${sources[@]}" -lpthread

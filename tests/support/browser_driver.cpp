@@ -1,6 +1,6 @@
 #include "tests/support/browser_driver.h"
 
-#include "platform/cdp/discovery.h"
+#include "browsers/devtools/discovery.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -11,17 +11,17 @@ namespace tavro::testing {
 using namespace std::chrono_literals;
 
 BrowserDriver::BrowserDriver(const std::string& portFile) {
-    const auto endpoint = cdp::readPortFile(portFile);
+    const auto endpoint = devtools::readPortFile(portFile);
     if (!endpoint)
         throw std::runtime_error("no DevToolsActivePort at " + portFile);
-    m_connection = websocket::Connection::open(endpoint->port, endpoint->path, 5s);
+    m_connection = wire::WebSocket::open(endpoint->port, endpoint->path, 5s);
 }
 
 std::vector<TestPage> BrowserDriver::pages() {
-    const websocket::Json result = m_connection->call(
-        "Target.getTargets", {{"filter", websocket::Json::array({{{"type", "page"}}})}}, 5s);
+    const wire::Json result =
+        m_connection->call("Target.getTargets", {{"filter", wire::Json::array({{{"type", "page"}}})}}, 5s);
     std::vector<TestPage> out;
-    for (const websocket::Json& info : result["targetInfos"]) {
+    for (const wire::Json& info : result["targetInfos"]) {
         if (info.value("type", "") != "page" || info.contains("subtype"))
             continue;
         out.push_back(TestPage{info.value("targetId", ""), info.value("url", ""), info.value("title", ""),
@@ -31,7 +31,7 @@ std::vector<TestPage> BrowserDriver::pages() {
 }
 
 std::string BrowserDriver::open(const std::string& url, bool newWindow) {
-    const websocket::Json result =
+    const wire::Json result =
         m_connection->call("Target.createTarget", {{"url", url}, {"newWindow", newWindow}}, 10s);
     return result.value("targetId", "");
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/browsers/page_mirror.h"
-#include "platform/websocket/json_connection.h"
+#include "browsers/mirror/page_mirror.h"
+#include "browsers/wire/websocket.h"
 
 #include <chrono>
 #include <functional>
@@ -43,10 +43,10 @@ public:
     // The pages that have loaded a document with this title.
     static std::vector<TestPage> titled(const std::vector<TestPage>& pages, const std::string& title);
 
-    websocket::Connection& connection() { return *m_connection; }
+    wire::WebSocket& connection() { return *m_connection; }
 
 private:
-    std::unique_ptr<websocket::Connection> m_connection;
+    std::unique_ptr<wire::WebSocket> m_connection;
 };
 
 // Waits until the mirror holds every page the test sees (at the address it

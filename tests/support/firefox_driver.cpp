@@ -9,8 +9,8 @@ namespace tavro::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using websocket::Clock;
-using websocket::Json;
+using wire::Clock;
+using wire::Json;
 
 } // namespace
 

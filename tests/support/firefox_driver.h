@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/browsers/browser_link.h"
+#include "browsers/mirror/browser_link.h"
 #include "tests/support/browser_driver.h"
 
 #include <chrono>
@@ -29,7 +29,7 @@ public:
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 private:
-    websocket::Json call(const std::string& method, const websocket::Json& params);
+    wire::Json call(const std::string& method, const wire::Json& params);
 
     browsers::BrowserLink& m_link;
 };

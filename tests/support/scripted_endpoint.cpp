@@ -12,7 +12,7 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
-using websocket::Json;
+using wire::Json;
 
 } // namespace
 

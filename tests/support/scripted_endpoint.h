@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/websocket/json_message.h"
+#include "browsers/wire/json_message.h"
 
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
@@ -17,13 +17,13 @@ class ScriptedEndpoint {
 public:
     // Answers with a message, or with raw bytes on the socket (a frame of its own making).
     struct Reply {
-        std::function<void(const websocket::Json&)> message;
+        std::function<void(const wire::Json&)> message;
         std::function<void(const std::string&)> raw;
-        void operator()(const websocket::Json& answer) const { message(answer); }
+        void operator()(const wire::Json& answer) const { message(answer); }
     };
     // Gets each request; answers through reply (or not), may sleep first.
     // Returning false closes the connection.
-    using Script = std::function<bool(const websocket::Json& request, const Reply& reply)>;
+    using Script = std::function<bool(const wire::Json& request, const Reply& reply)>;
 
     explicit ScriptedEndpoint(Script script, std::string version = {})
         : m_script(std::move(script)), m_version(std::move(version)),
@@ -58,7 +58,7 @@ private:
 };
 
 // The answer to request that carries result, as a browser would send it.
-inline websocket::Json answerTo(const websocket::Json& request, websocket::Json result) {
+inline wire::Json answerTo(const wire::Json& request, wire::Json result) {
     return {{"id", request["id"]}, {"result", std::move(result)}};
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/extension/extension_socket.h"
+#include "browsers/wire/extension_socket.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -14,21 +14,22 @@ namespace tavro::testing {
 class SocketJournal final {
 public:
     struct Message {
-        extension::ConnectionId connection;
-        extension::Json json;
+        wire::ConnectionId connection;
+        wire::Json json;
     };
     struct Entries {
-        std::vector<extension::ConnectionId> connected;
+        std::vector<wire::ConnectionId> connected;
         std::vector<Message> messages;
-        std::vector<extension::ConnectionId> closed;
+        std::vector<wire::ConnectionId> closed;
     };
 
-    extension::ExtensionSocketEvents events() {
-        return {[this](extension::ConnectionId id) { add([&](Entries& e) { e.connected.push_back(id); }); },
-                [this](extension::ConnectionId id, extension::Json json) {
+    wire::ExtensionSocketEvents events() {
+        return {[this](wire::ConnectionId id) { add([&](Entries& e) { e.connected.push_back(id); }); },
+                [this](wire::ConnectionId id, wire::Json json) {
                     add([&](Entries& e) { e.messages.push_back({id, std::move(json)}); });
                 },
-                [this](extension::ConnectionId id) { add([&](Entries& e) { e.closed.push_back(id); }); }};
+                [this](wire::ConnectionId id) { add([&](Entries& e) { e.closed.push_back(id); }); },
+                {}};
     }
 
     // Waits until the condition holds over the entries; false when it never did in time.

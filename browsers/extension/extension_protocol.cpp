@@ -1,0 +1,198 @@
+#include "browsers/extension/extension_protocol.h"
+
+#include "browsers/mirror/page_model.h"
+#include "browsers/wire/json_message.h"
+
+#include <algorithm>
+
+namespace tavro::extension {
+
+using wire::stringField;
+
+namespace {
+
+// How soon a page that could not be asked is asked again.
+constexpr std::chrono::milliseconds RetryAfter{50};
+// The first version of the messages that answers a ping.
+constexpr int PingSince = 2;
+
+// The browser's number for a tab or window, as the mirror names it; empty
+// when the member is missing or not a whole number.
+std::string numberOf(const Json& message, const char* name) {
+    const auto it = message.find(name);
+    return it != message.end() && it->is_number_integer() ? std::to_string(it->get<long long>())
+                                                          : std::string();
+}
+
+std::optional<std::string> windowOf(const Json& message) {
+    std::string window = numberOf(message, "window");
+    return window.empty() ? std::nullopt : std::optional<std::string>(std::move(window));
+}
+
+Json tabNumber(const std::string& tab) {
+    return std::stoll(tab);
+}
+
+} // namespace
+
+bool ExtensionChannel::execute(std::function<void()> work) {
+    if (!m_open)
+        return false;
+    m_socket.execute(std::move(work));
+    return true;
+}
+
+Json ExtensionChannel::compose(long id, const std::string& method, const Json& params,
+                               const std::string&) const {
+    Json message = params.is_object() ? params : Json::object();
+    message["type"] = method;
+    message["id"] = id;
+    return message;
+}
+
+void ExtensionChannel::write(std::string text) {
+    m_socket.sendText(m_connection, text);
+}
+
+void ExtensionProtocol::start(Channel& c, PageMirror& mirror) {
+    m_mirror = &mirror;
+    m_stage = Stage::Starting;
+    m_openers.clear();
+    m_retries.clear();
+    c.onEvent = [this, &c](const Json& message) { hear(c, message); };
+}
+
+void ExtensionProtocol::hear(Channel& c, const Json& message) {
+    PageMirror& mirror = *m_mirror;
+    const std::string type = stringField(message, "type");
+    const std::string tab = numberOf(message, "tab");
+    if (type == "hello") {
+        const auto version = message.find("protocol");
+        m_version = version != message.end() && version->is_number_integer() ? version->get<int>() : 0;
+    } else if (type == "tabs") {
+        // The whole state, after every connection and any gap.
+        mirror.startOver();
+        m_openers.clear();
+        m_retries.clear();
+        m_stage = Stage::Serving;
+        const auto tabs = message.find("tabs");
+        if (tabs != message.end() && tabs->is_array()) {
+            for (const Json& page : *tabs) {
+                if (page.is_object())
+                    appeared(c, page);
+            }
+        }
+    } else if (m_stage != Stage::Serving) {
+        return;
+    } else if (type == "opened" || type == "created") {
+        // A source told after its tab: the tab is told of again, with it.
+        if (type == "opened" && !tab.empty() && mirror.knows(tab) && !m_openers.contains(tab))
+            mirror.pageGone(tab);
+        appeared(c, message);
+    } else if (type == "address" && !tab.empty()) {
+        const std::string url = stringField(message, "url");
+        // The question is marked first (see appeared()): between the change
+        // and the question the page would be judged on its last document.
+        const bool ask = m_openers.contains(tab) && mirror.address(tab).value_or(url) != url;
+        if (ask)
+            mirror.kindAsked(tab, url);
+        mirror.addressChanged(tab, url);
+        if (ask)
+            probe(c, tab, url, Clock::now());
+    } else if (type == "moved" && !tab.empty()) {
+        mirror.windowNamed(tab, windowOf(message));
+    } else if (type == "gone" && !tab.empty()) {
+        m_openers.erase(tab);
+        std::erase_if(m_retries, [&](const Retry& retry) { return retry.tab == tab; });
+        mirror.pageGone(tab);
+    } else if (type == "ctrl") {
+        const auto down = message.find("down");
+        m_ctrl(down != message.end() && down->is_boolean() && down->get<bool>());
+    }
+}
+
+void ExtensionProtocol::appeared(Channel& c, const Json& page) {
+    const std::string tab = numberOf(page, "tab");
+    if (tab.empty())
+        return;
+    const std::string url = stringField(page, "url");
+    const std::string source = numberOf(page, "sourceTab");
+    m_mirror->pageOpened(tab, url, source);
+    // Whether the page can still reach its opener is the page's own to say: a
+    // page opened by the user, or with noopener, names its source all the
+    // same. The question is marked before the window is named: a page alone
+    // in its window and not yet asked reads as a pop-up that reaches its
+    // opener, and a scan in between would close a noopener pop-up on that.
+    if (!source.empty()) {
+        m_openers[tab] = source;
+        m_mirror->kindAsked(tab, url);
+    }
+    m_mirror->windowNamed(tab, windowOf(page));
+    if (!source.empty())
+        probe(c, tab, url, Clock::now());
+}
+
+void ExtensionProtocol::probe(Channel& c, const std::string& tab, const std::string& url,
+                              Clock::time_point firstAsked) {
+    c.send("probe", {{"tab", tabNumber(tab)}}, {},
+           [this, tab, url, firstAsked](const Json& answer) { answered(tab, url, firstAsked, answer); });
+}
+
+// A page that could not be asked (a pop-up with no document yet, or still
+// its empty one, a privileged page, one in alert()) is asked again shortly,
+// until its time is up; it then counts as one that cannot answer.
+void ExtensionProtocol::answered(const std::string& tab, const std::string& url, Clock::time_point firstAsked,
+                                 const Json& answer) {
+    const auto opener = answer.find("opener");
+    const auto contentType = answer.find("contentType");
+    // A new pop-up may still answer from the empty document it starts with:
+    // that is not the document at the address it was asked about.
+    const auto answeredAt = answer.find("url");
+    if (opener == answer.end() || !opener->is_boolean() || contentType == answer.end() ||
+        !contentType->is_string() ||
+        (answeredAt != answer.end() && answeredAt->is_string() && *answeredAt != url)) {
+        if (m_openers.contains(tab))
+            m_retries.push_back({tab, url, firstAsked, Clock::now() + RetryAfter});
+        return;
+    }
+    m_mirror->kindAnswered(tab, url, browsers::isHtmlMimeType(contentType->get<std::string>()),
+                           opener->get<bool>());
+}
+
+// A question is asked again when it is due, not at the next round after: a
+// pop-up waits for that answer before it can be closed.
+std::optional<Clock::time_point> ExtensionProtocol::turn(Channel& c, Clock::time_point now) {
+    std::vector<Retry> due;
+    std::optional<Clock::time_point> next;
+    std::erase_if(m_retries, [&](Retry& retry) {
+        if (retry.due > now) {
+            next = next ? std::min(*next, retry.due) : retry.due;
+            return false;
+        }
+        if (now - retry.firstAsked < AnswerTime)
+            due.push_back(std::move(retry));
+        return true;
+    });
+    for (const Retry& retry : due)
+        probe(c, retry.tab, retry.url, retry.firstAsked);
+    return next;
+}
+
+// An extension of the first version knows no ping; its host's connection
+// is all there is to know, and it ends with the browser.
+bool ExtensionProtocol::keepAlive(Channel& c) {
+    if (m_version < PingSince)
+        return false;
+    c.send("ping", Json::object(), {}, [](const Json&) {});
+    return true;
+}
+
+void ExtensionProtocol::close(Channel& c, const std::string& page) {
+    c.post("close", {{"tab", tabNumber(page)}});
+}
+
+void ExtensionProtocol::open(Channel& c, const std::string& url) {
+    c.post("open", {{"url", url}});
+}
+
+} // namespace tavro::extension

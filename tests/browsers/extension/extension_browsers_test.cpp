@@ -1,0 +1,110 @@
+// The program's side of the browser extension against a peer playing the
+// extension through the real socket: what a page says of itself decides, a
+// page that cannot be asked yet is asked again, and nothing is closed on a
+// guess.
+
+#include "blocking/popup_scan.h"
+#include "browsers/extension/extension_browsers.h"
+#include "browsers/wire/socket_place.h"
+#include "form/quellit.h"
+#include "tests/fakes/fake_platform.h"
+#include "tests/fakes/test_support.h"
+#include "tests/support/frame_peer.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+namespace tavro::extension {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FramePeer;
+
+struct ProbeCase {
+    const char* name;
+    // The page's answers, in turn: whether it reaches its opener, or nothing
+    // while it has no document to ask.
+    std::vector<std::optional<bool>> answers;
+    bool closed;
+};
+
+void PrintTo(const ProbeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const ProbeCase ProbeCases[] = {
+    {"PopupWindowThatReachesItsOpener", {true}, true},
+    {"PopupAskedBeforeItHasADocument", {std::nullopt, std::nullopt, true}, true},
+    {"NoopenerPopupWindow", {std::nullopt, false}, false},
+};
+
+class ExtensionProfile : public ::testing::TestWithParam<ProbeCase> {
+protected:
+    ExtensionProfile() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tavro-bridge-XXXXXX").string();
+        m_runtime = ::mkdtemp(pattern.data());
+    }
+    ~ExtensionProfile() override { std::filesystem::remove_all(m_runtime); }
+
+    std::string m_runtime;
+};
+
+TEST_P(ExtensionProfile, WhatThePageSaysOfItselfDecides) {
+    const ProbeCase& c = GetParam();
+    ExtensionBrowsers browsers(wire::socketPathIn(m_runtime));
+    FramePeer extension = FramePeer::connectTo(wire::socketPathIn(m_runtime));
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form(platform);
+
+    using Json = nlohmann::json;
+    const Json tabs = {{"type", "tabs"},
+                       {"tabs", Json::array({{{"tab", 1},
+                                              {"window", 1},
+                                              {"url", "http://site.example/"},
+                                              {"windowType", "normal"},
+                                              {"sourceTab", nullptr}}})}};
+    const Json opened = {{"type", "opened"},      {"tab", 2},       {"window", 2},
+                         {"windowType", "popup"}, {"sourceTab", 1}, {"url", "http://ads.example/"}};
+    ASSERT_TRUE(
+        extension.writeFrame(Json{{"type", "hello"}, {"protocol", 1}, {"browser", "chromium"}}.dump()));
+    ASSERT_TRUE(extension.writeFrame(tabs.dump()));
+    ASSERT_TRUE(extension.writeFrame(opened.dump()));
+
+    std::size_t answered = 0;
+    bool closed = false;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < deadline && !closed) {
+        Timer1_Timer(form);
+        const auto frame = extension.readFrame(20);
+        if (!frame)
+            continue;
+        const Json asked = Json::parse(*frame);
+        if (asked["type"] == "close") {
+            EXPECT_EQ(asked["tab"], 2);
+            closed = true;
+        } else if (asked["type"] == "probe" && answered < c.answers.size()) {
+            const std::optional<bool> opener = c.answers[answered++];
+            Json answer = {
+                {"type", "probe"}, {"id", asked["id"]}, {"tab", 2}, {"url", "http://ads.example/"}};
+            answer["opener"] = opener ? Json(*opener) : Json(nullptr);
+            answer["contentType"] = opener ? Json("text/html") : Json(nullptr);
+            ASSERT_TRUE(extension.writeFrame(answer.dump()));
+        }
+    }
+    EXPECT_EQ(answered, c.answers.size()) << "the page was not asked again";
+    EXPECT_EQ(closed, c.closed);
+    EXPECT_EQ(fakes::entries(form.lstBlockedUrls),
+              c.closed ? std::vector<std::string>{"ads.example"} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ExtensionProfile, ::testing::ValuesIn(ProbeCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+} // namespace
+} // namespace tavro::extension
