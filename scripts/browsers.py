@@ -325,7 +325,7 @@ def route(machine, found):
 def action(found, route_taken):
     kind = found.kind
     if route_taken == "policy":
-        return "none: the machine's policy adds the extension to every profile"
+        return "nothing to do: the machine's policy adds the extension to every profile"
     if found.how == "flatpak":
         return ("a Flatpak cannot start the host unless it is copied into ~/.var/app/"
                 f"{kind.flatpak}/ and the program's socket is shared with the sandbox; "
