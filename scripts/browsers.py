@@ -10,11 +10,12 @@ how each is told of the browser extension's host.
       protected this way needs instead
   browsers.py user-uninstall --host PATH [--folder DIR]...
       removes the per-user manifests that name that host, and no others
-  browsers.py guide --share DIR
+  browsers.py guide --share DIR [--dry-run]
       for each browser whose profile lacks the extension, its shortest route:
       a Chromium-family browser opened on its extensions page with the folder
       to load in the clipboard; Firefox ESR, Developer Edition or Nightly
-      opened on the .xpi; for Firefox release, where a signed build comes from
+      opened on the .xpi; for Firefox release, where a signed build comes
+      from. Exit status 0 when it opened a browser, 1 when it opened none
   browsers.py all-users-install --stage DIR    (as root)
   browsers.py all-users-uninstall              (as root)
       every profile of every user, with no click: see scripts/install.sh --all-users
@@ -436,10 +437,7 @@ def has_extension(machine, found, extension):
         names = ("Preferences", "Secure Preferences")
         files = [os.path.join(base, p, n) for p in safe_listdir(base) for n in names]
     else:
-        bases = [machine.in_home(os.path.join(kind.user_folder, "firefox" if kind.user_folder == ".mozilla" else ""))]
-        if found.how == "snap":
-            bases.append(machine.in_home("snap/firefox/common/.mozilla/firefox"))
-        files = [os.path.join(b, p, "extensions.json") for b in bases for p in safe_listdir(b)]
+        files = [os.path.join(p, "extensions.json") for p in firefox_profiles(machine, found)]
     for path in files:
         try:
             with open(path, errors="replace") as f:
@@ -481,15 +479,40 @@ def start_detached(command):
                      start_new_session=True)
 
 
-def firefox_profiles(machine, kind):
-    base = machine.in_home(os.path.join(kind.user_folder, "firefox" if kind.user_folder == ".mozilla" else ""))
-    return [os.path.join(base, p) for p in safe_listdir(base) if os.path.isfile(os.path.join(base, p, "prefs.js"))]
+def firefox_profile_folders(machine, found):
+    """Where the browser keeps its profiles: Firefox in ~/.mozilla/firefox
+    or, since it moved to the XDG folders, below ~/.config/mozilla."""
+    kind = found.kind
+    if kind.user_folder != ".mozilla":
+        return [machine.in_home(kind.user_folder)]
+    config = os.environ.get("XDG_CONFIG_HOME", "")
+    config = config if config.startswith("/") else machine.in_home(".config")
+    folders = [machine.in_home(".mozilla/firefox"), os.path.join(config, "mozilla", "firefox")]
+    if found.how == "snap":
+        folders.append(machine.in_home("snap/firefox/common/.mozilla/firefox"))
+    return folders
+
+
+def firefox_profiles(machine, found):
+    return [os.path.join(b, p) for b in firefox_profile_folders(machine, found) for p in safe_listdir(b)
+            if os.path.isfile(os.path.join(b, p, "prefs.js"))]
+
+
+def in_use(profile):
+    """Whether a Firefox runs on the profile: its lock names a process that
+    lives. A Firefox that ended in haste, headless among them, leaves it behind."""
+    try:
+        pid = int(os.readlink(os.path.join(profile, "lock")).rsplit("+", 1)[1])
+        os.kill(pid, 0)
+        return True
+    except (OSError, ValueError, IndexError):
+        return False
 
 
 def allow_unsigned(machine, found):
     """Lets the user's profiles take the unsigned .xpi, as about:config would.
     False when a profile in use must first be closed: Firefox reads user.js at its start."""
-    profiles = firefox_profiles(machine, found.kind)
+    profiles = firefox_profiles(machine, found)
     if not profiles:
         # A Firefox that never ran makes its profile, headless, and is gone again.
         with tempfile.TemporaryDirectory() as shot:
@@ -499,7 +522,7 @@ def allow_unsigned(machine, found):
                                stderr=subprocess.DEVNULL, timeout=60)
             except (OSError, subprocess.TimeoutExpired):
                 pass
-        profiles = firefox_profiles(machine, found.kind)
+        profiles = firefox_profiles(machine, found)
     running = False
     for profile in profiles:
         user_js = os.path.join(profile, "user.js")
@@ -511,8 +534,21 @@ def allow_unsigned(machine, found):
         if not known:
             with open(user_js, "a") as f:
                 f.write('user_pref("xpinstall.signatures.required", false);\n')
-            running |= os.path.lexists(os.path.join(profile, "lock"))
+            running |= in_use(profile)
     return bool(profiles) and not running
+
+
+def write_steps(share, name, steps, extension):
+    from html import escape
+    path = os.path.join(share, "add-the-extension.html")
+    items = "".join(f"<li>{escape(s)}</li>" for s in steps)
+    write_file(path, f"""<!doctype html><meta charset="utf-8"><title>Tavro Popup Blocker: add the extension</title>
+<body style="font: 16px sans-serif; max-width: 40em; margin: 2em auto">
+<h1>Add Tavro Popup Blocker to {escape(name)}</h1><ol>{items}</ol>
+<p>The folder: <code>{escape(extension.folder)}</code></p>
+<p>The extension then stays in this profile and reaches the program whenever it runs.</p>
+""")
+    return path
 
 
 EXTENSIONS_PAGE = {"brave": "brave://extensions", "edge": "edge://extensions", "vivaldi": "vivaldi://extensions"}
@@ -526,6 +562,7 @@ def guide(machine, share, dry_run=False):
     extension = Extension(share, machine)
     display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
     copied = None
+    opened = False
     for found in find(machine):
         name = NAMES[found.family]
         taken = route(machine, found)
@@ -541,24 +578,27 @@ def guide(machine, share, dry_run=False):
             if copied is None:
                 copied = not dry_run and to_clipboard(extension.folder)
             page = EXTENSIONS_PAGE.get(found.family, "chrome://extensions")
+            steps = [f"go to {page} and turn on \"Developer mode\" at the top right;", "click \"Load unpacked\";",
+                     "press Ctrl+L and Ctrl+V (the folder is in the clipboard), then click \"Open\"." if copied
+                     else f"choose the folder {extension.folder}, then click \"Open\"."]
+            # The browser opens its own pages from its address bar alone: it
+            # is opened on a page of these steps instead.
             if display and not dry_run:
-                start_detached([found.executable, page])
-            where = "Paste the folder (Ctrl+L, then Ctrl+V: it is in the clipboard)" if copied else \
-                "Choose the folder"
-            print(f"{name}: open {page} ({'opened now' if display and not dry_run else 'in it'}), then\n"
-                  f"  1. turn on \"Developer mode\" at the top right;\n"
-                  f"  2. click \"Load unpacked\";\n"
-                  f"  3. {where} {extension.folder} and press Enter.")
+                start_detached([machine.path(found.executable), file_url(write_steps(share, name, steps, extension))])
+                opened = True
+            print(f"{name}: add the extension {extension.folder} to it:\n" +
+                  "".join(f"  {n}. {step}\n" for n, step in enumerate(steps, 1)), end="")
         else:
             ready = dry_run or allow_unsigned(machine, found)
             if not ready:
                 print(f"{name} is running: close it and run this again, and it opens the extension to add.")
                 continue
             if display and not dry_run:
-                start_detached([found.executable, extension.xpi])
+                start_detached([machine.path(found.executable), extension.xpi])
+                opened = True
             print(f"{name}: {'opened on' if display and not dry_run else 'open'} {extension.xpi}; "
                   "click \"Add\", and allow its access to all websites when asked.")
-    return 0
+    return 0 if opened else 1
 
 
 # --- for every user ----------------------------------------------------------

@@ -14,7 +14,7 @@ set -euo pipefail
 # whatever name the Debian release gives them; these are the rest.
 run_packages=(
     qt6-qpa-plugins
-    chromium xdg-utils python3
+    chromium xdg-utils xclip python3
     fonts-dejavu-core fonts-dejavu-extra
 )
 build_packages=(
