@@ -334,13 +334,14 @@ def action(found, route_taken):
     if found.how == "snap" and kind.engine == "chromium":
         return ("the snap cannot start the host; use the guarded browser \"Chromium (Tavro Popup Blocker)\", "
                 "or Debian's chromium package")
+    if kind.family == "firefox":
+        # Mozilla's own builds, the snap among them, refuse an unsigned extension whatever a policy says.
+        return "needs the extension signed by addons.mozilla.org; until then, use Firefox ESR or Chromium"
     if route_taken == "none":
         return "run scripts/install.sh (for you) or scripts/install.sh --all-users (as root, for everyone)"
     if kind.engine == "chromium":
         return ("load the extension folder in its extensions page with \"Developer mode\" on, "
                 "or run scripts/install.sh --all-users as root")
-    if kind.family == "firefox":
-        return "needs the extension signed by addons.mozilla.org; until then, use Firefox ESR or Chromium"
     if kind.family == "firefox-esr":
         return ("open the .xpi in it (xpinstall.signatures.required false), "
                 "or run scripts/install.sh --all-users as root")
@@ -399,7 +400,7 @@ def user_install(machine, share):
         os.makedirs(folder, exist_ok=True)
         write_file(os.path.join(folder, OWN_NAME), extension.host_manifest(kind, host))
         told.append(folder)
-        if found.family == "firefox" and found.how == "package" and taken != "policy":
+        if found.family == "firefox":
             advice.append(f"firefox: {action(found, taken)}")
     for line in told:
         print(f"host\t{line}")
