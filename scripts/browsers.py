@@ -12,8 +12,10 @@ how each is told of the browser extension's host.
       removes the per-user manifests that name that host, and no others
   browsers.py guide --share DIR [--dry-run]
       for each browser whose profile lacks the extension, its shortest route:
-      a Chromium-family browser opened on its extensions page with the folder
-      to load in the clipboard; Firefox ESR, Developer Edition or Nightly
+      a Chromium-family browser opened on the three steps that add it from its
+      extensions page, with the folder to load in the clipboard (the browser
+      opens its own pages from its address bar alone); Firefox ESR, Developer
+      Edition or Nightly
       opened on the .xpi; for Firefox release, where a signed build comes
       from. Exit status 0 when it opened a browser, 1 when it opened none
   browsers.py all-users-install --stage DIR    (as root)
@@ -25,7 +27,8 @@ DIR in --share is the per-user install's share/tavro-popup-blocker folder;
 .xpi are installed machine-wide.
 
 Format of `list`: one line per browser, six fields separated by tabs, in the
-order of the table below, each browser once, however many ways it is found:
+order of KINDS below; a browser installed in two ways (a package and a snap)
+has a line for each:
 
   FAMILY     chromium, chrome, chrome-beta, chrome-unstable, brave, edge,
              vivaldi, firefox, firefox-esr, firefox-developer, firefox-nightly
