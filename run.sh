@@ -11,12 +11,20 @@ fi
 scripts/install-deps.sh build
 scripts/install.sh --quiet
 prefix="$HOME/.local"
-# With no browser for the program to watch, start one on the demo pages, so
-# that blocking can be seen at once: Chromium when it is installed, else
-# Firefox. It outlives this script: it is the user's browser from then on.
+share="$prefix/share/tavro-popup-blocker"
+# Each browser of the user's that lacks the extension is opened where it is
+# added, with the steps beside it; as root there is scripts/install.sh --all-users.
+guided=1
+if [ "$(id -u)" -ne 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    python3 "$share/browsers.py" guide --share "$share" && guided=0
+fi
+# With no browser opened for the extension, and none for the program to
+# watch, start one on the demo pages, so that blocking can be seen at once:
+# Chromium when it is installed, else Firefox. It outlives this script: it is
+# the user's browser from then on.
 # Never as root, where the browser would have to give up its sandbox.
-start_browser="$prefix/share/tavro-popup-blocker/start-browser.sh"
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && ! "$start_browser" --running &&
+start_browser="$share/start-browser.sh"
+if [ "$guided" -ne 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && ! "$start_browser" --running &&
     ! "$start_browser" --firefox --running; then
     family=()
     "$start_browser" --installed || family=(--firefox)

@@ -26,13 +26,17 @@ install(CODE "
 # The guarded browser's start script and the demo pages it can open.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/start-browser.sh DESTINATION ${TAVRO_INSTALL_SHAREDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/scripts/demo_server.py DESTINATION ${TAVRO_INSTALL_SHAREDIR})
+# What finds the browsers and tells them of the host, for the install, the
+# uninstall and the guided setup.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/browsers.py DESTINATION ${TAVRO_INSTALL_SHAREDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/extension-ids.txt DESTINATION ${TAVRO_INSTALL_SHAREDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/demo DESTINATION ${TAVRO_INSTALL_SHAREDIR})
 
 install(DIRECTORY ${TAVRO_ICON_THEME} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
 # The browser extension, unpacked for Chromium-family browsers and zipped for
-# Firefox; scripts/install.sh copies the host's manifests below into the
-# folders of the browsers the user has.
+# Firefox; scripts/browsers.py writes the host's manifests into the folders of
+# the browsers the user has.
 install(FILES ${TAVRO_EXTENSION_FILES} DESTINATION ${TAVRO_INSTALL_SHAREDIR}/extension)
 install(FILES ${TAVRO_EXTENSION_XPI} DESTINATION ${TAVRO_INSTALL_SHAREDIR})
 

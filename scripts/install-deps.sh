@@ -6,14 +6,15 @@
 #
 #   run    what the installed program and its browser script need at run time
 #   build  run, and what building the release configuration needs
-#   test   build, and what the tests, the format check and the benchmarks need (the default)
+#   test   build, and what the tests, the format check, the extension's linter
+#          and the benchmarks need (the default)
 set -euo pipefail
 
 # The libraries the program links come with their -dev packages below, under
 # whatever name the Debian release gives them; these are the rest.
 run_packages=(
     qt6-qpa-plugins
-    chromium xdg-utils python3
+    chromium xdg-utils xclip python3
     fonts-dejavu-core fonts-dejavu-extra
 )
 build_packages=(
@@ -77,8 +78,19 @@ clang_runtime() {
     fi
 }
 
+# npm's web-ext lints the browser extension and builds its Firefox package;
+# pinned, so that a newer linter's opinions come with a change here.
+web_ext_version=10.7.0
+install_web_ext() {
+    [ "$(web-ext --version 2>/dev/null)" = "$web_ext_version" ] && return 0
+    command -v npm >/dev/null 2>&1 || install_missing nodejs npm
+    echo "Installing: web-ext $web_ext_version (npm)" >&2
+    "${sudo_cmd[@]}" npm install --global --no-audit --no-fund --loglevel=error "web-ext@$web_ext_version" >/dev/null
+}
+
 install_missing "${packages[@]}"
 if [ "$level" = test ]; then
     runtime="$(clang_runtime)"
     [ -z "$runtime" ] || install_missing "$runtime"
+    install_web_ext
 fi

@@ -2,6 +2,7 @@
 # Installs Tavro Popup Blocker for the current user.
 #
 #   install.sh [--prefix DIR] [--autostart] [--from-build DIR] [--quiet]
+#   install.sh --all-users [--from-build DIR]
 #
 #   --prefix DIR      where to install; ~/.local by default. The program's own
 #                     folder, where it keeps "Whitelst.txt", is DIR/lib/tavro-popup-blocker.
@@ -9,11 +10,19 @@
 #   --from-build DIR  install what the build folder DIR holds instead of
 #                     building the release configuration.
 #   --quiet           say only what it builds, and what fails.
+#   --all-users       as root: the browser extension in every profile of every
+#                     user, with no click (see scripts/browsers.py)
 #
-# The install is per user: the program writes "Whitelst.txt" into its own
-# folder, which a system-wide install would make read-only. "Whitelst.txt" and
-# the settings file are the user's and are never touched; installing again
-# while the program runs is safe, as it keeps the folder it started from.
+# The program's install is per user: the program writes "Whitelst.txt" into
+# its own folder, which a system-wide install would make read-only.
+# "Whitelst.txt" and the settings file are the user's and are never touched;
+# installing again while the program runs is safe, as it keeps the folder it
+# started from. --all-users installs the extension's side alone: the host in
+# /usr/local/lib/tavro-popup-blocker, where every user can run it, the
+# extension signed with a key made here and kept in /var/lib/tavro-popup-blocker,
+# the managed policies of each Chromium-family browser installed, the
+# policies.json of Firefox ESR and the machine-wide host manifests. Each user
+# still installs and runs the program, with a list of their own.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(dirname "$here")"
@@ -23,14 +32,16 @@ prefix="${HOME:?HOME is not set}/.local"
 autostart=0
 build=""
 quiet=0
+all_users=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --prefix) prefix="$2"; shift 2 ;;
     --autostart) autostart=1; shift ;;
     --from-build) build="$(cd "$2" && pwd)"; shift 2 ;;
     --quiet) quiet=1; shift ;;
+    --all-users) all_users=1; shift ;;
     *)
-        sed -n '3,11s/^# \{0,1\}//p' "$0" >&2
+        sed -n '3,14s/^# \{0,1\}//p' "$0" >&2
         exit 2
         ;;
     esac
@@ -39,8 +50,14 @@ say() {
     [ "$quiet" -eq 1 ] || echo "$@" >&2
 }
 
-mkdir -p "$prefix"
-prefix="$(cd "$prefix" && pwd)"
+if [ "$all_users" -eq 1 ] && [ "$(id -u)" -ne 0 ]; then
+    echo "--all-users changes what every user's browsers read: run it as root (sudo $0 --all-users)." >&2
+    exit 1
+fi
+if [ "$all_users" -eq 0 ]; then
+    mkdir -p "$prefix"
+    prefix="$(cd "$prefix" && pwd)"
+fi
 
 if [ -z "$build" ]; then
     build="$source_dir/build/release"
@@ -50,6 +67,19 @@ if [ -z "$build" ]; then
         tail -n 30 "$build/build.log" >&2
         exit 1
     fi
+fi
+
+if [ "$all_users" -eq 1 ]; then
+    # The build's install, set out in a folder of its own, is where the host
+    # and the extension are taken from.
+    stage="$(mktemp -d)"
+    trap 'rm -rf "$stage"' EXIT
+    if ! cmake --install "$build" --prefix "$stage" >"$stage/install.log" 2>&1; then
+        cat "$stage/install.log" >&2
+        exit 1
+    fi
+    python3 "$here/browsers.py" all-users-install --stage "$stage"
+    exit
 fi
 
 if ! cmake --install "$build" --prefix "$prefix" >"$build/install.log" 2>&1; then
@@ -70,22 +100,18 @@ if command -v update-desktop-database >/dev/null 2>&1; then
     update-desktop-database -q "$prefix/share/applications" || true
 fi
 
-# The host's manifest, for each browser the user has, tells the browser
-# where the extension's host is. Installing again after a new browser came
-# writes the manifest for that one too.
+# The host's manifest, for each browser the user has installed, even one that
+# never ran, tells the browser where the extension's host is. Installing again
+# after a new browser came writes the manifest for that one too.
 share="$(dirname "$manifest")"
 hosts=()
-while IFS= read -r browser; do
-    [ -d "$browser" ] || continue
-    mkdir -p "$browser/NativeMessagingHosts"
-    cp "$share/native-messaging-chromium.json" "$browser/NativeMessagingHosts/$native_host_name.json"
-    hosts+=("$browser/NativeMessagingHosts")
-done < <(chromium_family_folders)
-if [ -d "$(firefox_folder)" ]; then
-    mkdir -p "$(firefox_folder)/native-messaging-hosts"
-    cp "$share/native-messaging-firefox.json" "$(firefox_folder)/native-messaging-hosts/$native_host_name.json"
-    hosts+=("$(firefox_folder)/native-messaging-hosts")
-fi
+advice=()
+while IFS=$'\t' read -r what line; do
+    case "$what" in
+    host) hosts+=("$line") ;;
+    advice) advice+=("$line") ;;
+    esac
+done < <(python3 "$share/browsers.py" user-install --share "$share")
 
 # An autostart entry asked for now, or left by an earlier install, starts this install.
 entry="$(autostart_entry)"
@@ -105,10 +131,14 @@ say "Installed Tavro Popup Blocker in $(program_folder "$prefix")"
 say "Start it as $prefix/bin/tavro-popup-blocker or from the desktop's menu."
 if [ ${#hosts[@]} -eq 0 ]; then
     # Said even when quiet: without it the extension finds no host.
-    echo "No browser's settings folder found (Chromium, Chrome, Brave, Edge, Firefox): no host manifest written." >&2
-    echo "Start your browser once, then install again, so that its extension can reach the program." >&2
+    echo "No browser found that the extension can reach (Chromium, Chrome, Brave, Edge, Vivaldi, Firefox, LibreWolf): no host manifest written." >&2
+    echo "Install one of them, then install again, so that its extension can reach the program." >&2
 else
     say "The browser extension's host is known to: ${hosts[*]}"
 fi
-say "Add the browser extension from $share/extension (Chromium, Chrome, Brave, Edge) or $share/tavro-popup-blocker.xpi (Firefox)."
+for line in "${advice[@]}"; do
+    # A browser that cannot be protected this way is worth a word even when quiet.
+    echo "$line" >&2
+done
+say "Add the browser extension from $share/extension (Chromium, Chrome, Brave, Edge, Vivaldi) or $share/tavro-popup-blocker.xpi (Firefox ESR); $share/browsers.py guide opens each browser where it is added."
 [ ! -e "$entry" ] || say "It starts at login: $entry"

@@ -2,6 +2,7 @@
 # Removes what scripts/install.sh put in place, the autostart entry included.
 #
 #   uninstall.sh [--prefix DIR]
+#   uninstall.sh --all-users      as root: takes back what install.sh --all-users wrote
 #
 # "Whitelst.txt", the allowed domains, and the settings file are the user's
 # data: they stay, and the script says where.
@@ -13,8 +14,15 @@ prefix="${HOME:?HOME is not set}/.local"
 while [ $# -gt 0 ]; do
     case "$1" in
     --prefix) prefix="$2"; shift 2 ;;
+    --all-users)
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "--all-users changes what every user's browsers read: run it as root (sudo $0 --all-users)." >&2
+            exit 1
+        fi
+        exec python3 "$here/browsers.py" all-users-uninstall
+        ;;
     *)
-        sed -n '3,4s/^# \{0,1\}//p' "$0" >&2
+        sed -n '3,5s/^# \{0,1\}//p' "$0" >&2
         exit 2
         ;;
     esac
@@ -38,16 +46,7 @@ rm -f -- "$(autostart_entry)"
 # The host's manifests in the browsers' folders: only those naming this
 # install's host, so another install's stay.
 host="$(program_folder "$prefix")/tavro-popup-blocker-host"
-while IFS= read -r hosts; do
-    file="$hosts/$native_host_name.json"
-    if [ -f "$file" ] && grep -qF "\"path\": \"$host\"" "$file"; then
-        rm -f -- "$file"
-        rmdir "$hosts" 2>/dev/null || true
-    fi
-done < <(
-    { chromium_family_folders; guarded_profile; } | sed 's|$|/NativeMessagingHosts|'
-    echo "$(firefox_folder)/native-messaging-hosts"
-)
+python3 "$here/browsers.py" user-uninstall --host "$host" --folder "$(guarded_profile)/NativeMessagingHosts"
 
 # Folders the install made go once empty; the program's folder keeps the list.
 folder="$(program_folder "$prefix")"

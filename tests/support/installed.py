@@ -29,14 +29,14 @@ class Installed:
         self.env["LSAN_OPTIONS"] = f"suppressions={HERE}/../lsan.supp:print_suppressions=0"
         self.processes = []
 
-    def script(self, name, *args):
-        done = subprocess.run([os.path.join(self.source, "scripts", name), *args], env=self.env,
+    def script(self, name, *args, env=None):
+        done = subprocess.run([os.path.join(self.source, "scripts", name), *args], env=dict(self.env, **(env or {})),
                               capture_output=True, text=True, timeout=120)
         assert done.returncode == 0, f"{name} {' '.join(args)} failed:\n{done.stdout}{done.stderr}"
         return done.stdout + done.stderr
 
-    def install(self, *args):
-        return self.script("install.sh", "--from-build", self.build, *args)
+    def install(self, *args, env=None):
+        return self.script("install.sh", "--from-build", self.build, *args, env=env)
 
     def start(self):
         p = subprocess.Popen([self.command], cwd=self.home, env=self.env)
