@@ -111,10 +111,8 @@ public:
         m_driver.connection().onEvent = [this](const tavro::wire::Json& event) { record(event); };
         m_driver.connection().call("Target.setDiscoverTargets", {{"discover", true}}, 5s);
         m_thread = std::thread([this] {
-            while (!m_stop) {
-                m_driver.connection().poll();
-                std::this_thread::sleep_for(1ms);
-            }
+            while (!m_stop)
+                m_driver.connection().runUntil(std::chrono::steady_clock::now() + 2ms);
         });
     }
     ~PopupWatch() {
@@ -179,10 +177,8 @@ public:
         };
         c.call("Target.setDiscoverTargets", {{"discover", true}}, 5s);
         m_thread = std::thread([this] {
-            while (!m_stop) {
-                m_driver.connection().poll();
-                std::this_thread::sleep_for(1ms);
-            }
+            while (!m_stop)
+                m_driver.connection().runUntil(std::chrono::steady_clock::now() + 2ms);
         });
     }
     ~ReferenceCloser() {

@@ -102,21 +102,35 @@ void BidiProtocol::hear(Channel& c, const Json& event) {
         readTree(c);
         return;
     }
-    if (told->kind == ContextEvent::Kind::Navigating)
+    if (told->kind == ContextEvent::Kind::Navigating) {
         m_mirror->loading(context.id, context.url);
-    else if (m_mirror->addressChanged(context.id, context.url))
+        return;
+    }
+    const bool probes = openedByScript(context.id);
+    if (m_mirror->navigated(context.id, context.url, probes) && probes)
         probe(c, context.id, context.url);
 }
 
 // Firefox names each page's window as it tells of the page.
 void BidiProtocol::appeared(Channel& c, const ContextInfo& context) {
-    m_mirror->pageOpened(context.id, context.url, context.openerId);
-    if (!context.window.empty())
-        m_mirror->windowNamed(context.id, context.window);
-    else
-        askWindow(c, context.id);
     m_openers[context.id] = context.openerId;
-    probe(c, context.id, context.url);
+    const bool probes = openedByScript(context.id);
+    m_mirror->appeared(context.id, context.url, context.openerId, probes,
+                       context.window.empty() ? std::nullopt
+                                              : std::optional<std::optional<std::string>>(context.window));
+    if (context.window.empty())
+        askWindow(c, context.id);
+    if (probes)
+        probe(c, context.id, context.url);
+}
+
+// Only pages opened by script are probed: the scan leaves a page no script
+// opened alone whatever it shows. Firefox names the opener even of a page
+// opened with noopener, so whether the page can still reach it is the page's
+// own to say, with the kind of its document.
+bool BidiProtocol::openedByScript(const std::string& id) const {
+    const auto opener = m_openers.find(id);
+    return opener != m_openers.end() && !opener->second.empty();
 }
 
 void BidiProtocol::askWindow(Channel& c, const std::string& id) {
@@ -133,15 +147,7 @@ void BidiProtocol::askWindow(Channel& c, const std::string& id) {
     });
 }
 
-// Only pages opened by script are asked: the scan leaves a page no script
-// opened alone whatever it shows. Firefox names the opener even of a page
-// opened with noopener, so whether the page can still reach it is the page's
-// own to say, with the kind of its document.
 void BidiProtocol::probe(Channel& c, const std::string& id, const std::string& url) {
-    const auto opener = m_openers.find(id);
-    if (opener == m_openers.end() || opener->second.empty())
-        return;
-    m_mirror->kindAsked(id, url);
     if (const auto asked = m_probes.find(id); asked != m_probes.end())
         c.forget(asked->second);
     m_probes[id] =
@@ -153,7 +159,7 @@ void BidiProtocol::probe(Channel& c, const std::string& id, const std::string& u
                {}, [this, id, url](const Json& answer) {
                    m_probes.erase(id);
                    const auto page = pageAnswerOf(answer);
-                   m_mirror->kindAnswered(
+                   m_mirror->probeAnswered(
                        id, url,
                        page ? std::optional<bool>(browsers::isHtmlMimeType(page->contentType)) : std::nullopt,
                        page ? std::optional<bool>(page->opener) : std::nullopt);

@@ -46,6 +46,7 @@ private:
     void readTree(Channel& c);
     void appeared(Channel& c, const ContextInfo& context);
     void askWindow(Channel& c, const std::string& id);
+    bool openedByScript(const std::string& id) const;
     void probe(Channel& c, const std::string& id, const std::string& url);
 
     std::chrono::milliseconds m_sessionBound;

@@ -27,21 +27,19 @@ void DevToolsProtocol::hear(Channel& c, Json event) {
     case TargetEvent::Kind::Created:
         appeared(c, page);
         break;
-    case TargetEvent::Kind::Changed:
+    case TargetEvent::Kind::Changed: {
         // A page rendered ahead of a navigation becomes one the user sees.
         if (!m_mirror->knows(page.id)) {
             appeared(c, page);
             break;
         }
-        // The page is asked about its new address before the mirror takes
-        // the address, so that the change is news only once the answer is
-        // in: a scan started by the address alone would find nothing to close
-        // and take the place of the one that can.
-        if (m_mirror->address(page.id) != page.url)
-            probe(c, page);
+        const bool probes = probed(page);
+        const bool moved = m_mirror->navigated(page.id, page.url, probes);
         m_mirror->reachesOpener(page.id, page.canAccessOpener);
-        m_mirror->addressChanged(page.id, page.url);
+        if (moved && probes)
+            probe(c, page);
         break;
+    }
     case TargetEvent::Kind::Destroyed:
         forgetProbe(c, page.id);
         m_mirror->pageGone(page.id);
@@ -52,10 +50,12 @@ void DevToolsProtocol::hear(Channel& c, Json event) {
 // Every page's window is asked, not only those opened by script: whether a
 // pop-up is alone in its window depends on its neighbours.
 void DevToolsProtocol::appeared(Channel& c, const TargetInfo& page) {
-    m_mirror->pageOpened(page.id, page.url, page.openerId);
+    const bool probes = probed(page);
+    m_mirror->appeared(page.id, page.url, page.openerId, probes);
     m_mirror->reachesOpener(page.id, page.canAccessOpener);
     askWindow(c, page.id);
-    probe(c, page);
+    if (probes)
+        probe(c, page);
 }
 
 void DevToolsProtocol::askWindow(Channel& c, const std::string& id) {
@@ -67,13 +67,14 @@ void DevToolsProtocol::askWindow(Channel& c, const std::string& id) {
     });
 }
 
-// Only a page a script opened and can still reach is asked: the scan leaves
+// Only a page a script opened and can still reach is probed: the scan leaves
 // every other page alone whatever it shows, and going into every tab of a
 // large browser would cost it for nothing.
+bool DevToolsProtocol::probed(const TargetInfo& page) {
+    return !page.openerId.empty() && page.canAccessOpener;
+}
+
 void DevToolsProtocol::probe(Channel& c, const TargetInfo& page) {
-    if (page.openerId.empty() || !page.canAccessOpener)
-        return;
-    m_mirror->kindAsked(page.id, page.url);
     Probe& asked = m_probes[page.id];
     asked.url = page.url;
     if (asked.frameTreeId != 0) {
@@ -93,7 +94,7 @@ void DevToolsProtocol::probe(Channel& c, const TargetInfo& page) {
                                 probe.attachId = 0;
                                 probe.session = sessionOf(std::move(answer));
                                 if (probe.session.empty()) {
-                                    m_mirror->kindAnswered(id, probe.url, std::nullopt);
+                                    m_mirror->probeAnswered(id, probe.url, std::nullopt);
                                     m_probes.erase(id);
                                     return;
                                 }
@@ -107,7 +108,7 @@ void DevToolsProtocol::askFrameTree(Channel& c, const std::string& id) {
     asked.frameTreeId =
         c.send("Page.getFrameTree", Json::object(), asked.session, [this, &c, id, url](Json answer) {
             const auto mimeType = mimeTypeOf(std::move(answer));
-            m_mirror->kindAnswered(
+            m_mirror->probeAnswered(
                 id, url, mimeType ? std::optional<bool>(browsers::isHtmlMimeType(*mimeType)) : std::nullopt);
             // Stay attached no longer than the question takes.
             Probe& probe = m_probes[id];

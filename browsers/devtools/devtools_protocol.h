@@ -36,6 +36,7 @@ private:
 
     void appeared(Channel& c, const TargetInfo& page);
     void askWindow(Channel& c, const std::string& id);
+    static bool probed(const TargetInfo& page);
     void probe(Channel& c, const TargetInfo& page);
     void askFrameTree(Channel& c, const std::string& id);
     void forgetProbe(Channel& c, const std::string& id);

@@ -91,13 +91,9 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         appeared(c, message);
     } else if (type == "address" && !tab.empty()) {
         const std::string url = stringField(message, "url");
-        // The question is marked first (see appeared()): between the change
-        // and the question the page would be judged on its last document.
-        const bool ask = m_openers.contains(tab) && mirror.address(tab).value_or(url) != url;
-        if (ask)
-            mirror.kindAsked(tab, url);
-        mirror.addressChanged(tab, url);
-        if (ask)
+        const bool probes = m_openers.contains(tab) && mirror.address(tab).value_or(url) != url;
+        mirror.navigated(tab, url, probes);
+        if (probes)
             probe(c, tab, url, Clock::now());
     } else if (type == "moved" && !tab.empty()) {
         mirror.windowNamed(tab, windowOf(message));
@@ -117,18 +113,13 @@ void ExtensionProtocol::appeared(Channel& c, const Json& page) {
         return;
     const std::string url = stringField(page, "url");
     const std::string source = numberOf(page, "sourceTab");
-    m_mirror->pageOpened(tab, url, source);
     // Whether the page can still reach its opener is the page's own to say: a
-    // page opened by the user, or with noopener, names its source all the
-    // same. The question is marked before the window is named: a page alone
-    // in its window and not yet asked reads as a pop-up that reaches its
-    // opener, and a scan in between would close a noopener pop-up on that.
-    if (!source.empty()) {
+    // page opened by the user, or with noopener, names its source all the same.
+    const bool probes = !source.empty();
+    if (probes)
         m_openers[tab] = source;
-        m_mirror->kindAsked(tab, url);
-    }
-    m_mirror->windowNamed(tab, windowOf(page));
-    if (!source.empty())
+    m_mirror->appeared(tab, url, source, probes, windowOf(page));
+    if (probes)
         probe(c, tab, url, Clock::now());
 }
 
@@ -155,8 +146,8 @@ void ExtensionProtocol::answered(const std::string& tab, const std::string& url,
             m_retries.push_back({tab, url, firstAsked, Clock::now() + RetryAfter});
         return;
     }
-    m_mirror->kindAnswered(tab, url, browsers::isHtmlMimeType(contentType->get<std::string>()),
-                           opener->get<bool>());
+    m_mirror->probeAnswered(tab, url, browsers::isHtmlMimeType(contentType->get<std::string>()),
+                            opener->get<bool>());
 }
 
 // A question is asked again when it is due, not at the next round after: a

@@ -125,8 +125,24 @@ void PageMirror::changed(const std::string&, Page& page) {
 
 void PageMirror::pageOpened(const std::string& id, const std::string& url, const std::string& openerId) {
     const std::lock_guard lock(m_mutex);
+    open(id, url, openerId);
+}
+
+void PageMirror::appeared(const std::string& id, const std::string& url, const std::string& openerId,
+                          bool probeFollows, std::optional<std::optional<std::string>> window) {
+    const std::lock_guard lock(m_mutex);
+    open(id, url, openerId);
+    // Marked before the window is named: a page alone in its window and not
+    // yet asked reads as a pop-up that reaches its opener.
+    if (probeFollows)
+        askProbe(id, url);
+    if (window)
+        nameWindow(id, std::move(*window));
+}
+
+bool PageMirror::open(const std::string& id, const std::string& url, const std::string& openerId) {
     if (m_pages.contains(id))
-        return;
+        return false;
     const auto now = MirrorClock::now();
     if (now - m_secondStart >= std::chrono::seconds(1)) {
         m_floodSeconds = m_newThisSecond > MaxNewPagesPerSecond ? m_floodSeconds + 1 : 0;
@@ -137,7 +153,7 @@ void PageMirror::pageOpened(const std::string& id, const std::string& url, const
     if (m_pages.size() >= MaxPages ||
         (m_newThisSecond > MaxNewPagesPerSecond && m_floodSeconds + 1 >= FloodSeconds)) {
         m_flooded = true;
-        return;
+        return false;
     }
     Page& page = m_pages[id];
     page.order = m_nextOrder++;
@@ -152,10 +168,27 @@ void PageMirror::pageOpened(const std::string& id, const std::string& url, const
     // No news yet: nothing can be judged of a page before its window is
     // named and it has said what it shows, and a scan started now would take
     // the place of the one that can close it.
+    return true;
 }
 
 bool PageMirror::addressChanged(const std::string& id, const std::string& url) {
     const std::lock_guard lock(m_mutex);
+    return changeAddress(id, url);
+}
+
+bool PageMirror::navigated(const std::string& id, const std::string& url, bool probeFollows) {
+    const std::lock_guard lock(m_mutex);
+    const Page* page = find(id);
+    if (page == nullptr || (page->url == url && page->documentUrl == url))
+        return false;
+    // Asked first: the new address is news only once the answer is in, and a
+    // scan in between would judge the page on its last document.
+    if (probeFollows)
+        askProbe(id, url);
+    return changeAddress(id, url);
+}
+
+bool PageMirror::changeAddress(const std::string& id, const std::string& url) {
     Page* page = find(id);
     if (page == nullptr || (page->url == url && page->documentUrl == url))
         return false;
@@ -201,6 +234,10 @@ void PageMirror::countWindow(const std::optional<std::string>& window, int delta
 
 void PageMirror::windowNamed(const std::string& id, std::optional<std::string> window) {
     const std::lock_guard lock(m_mutex);
+    nameWindow(id, std::move(window));
+}
+
+void PageMirror::nameWindow(const std::string& id, std::optional<std::string> window) {
     Page* page = find(id);
     if (page == nullptr)
         return;
@@ -257,8 +294,12 @@ void PageMirror::decidePopups() {
     }
 }
 
-void PageMirror::kindAsked(const std::string& id, const std::string& url) {
+void PageMirror::probeAsked(const std::string& id, const std::string& url) {
     const std::lock_guard lock(m_mutex);
+    askProbe(id, url);
+}
+
+void PageMirror::askProbe(const std::string& id, const std::string& url) {
     Page* page = find(id);
     if (page == nullptr)
         return;
@@ -268,8 +309,8 @@ void PageMirror::kindAsked(const std::string& id, const std::string& url) {
     changed(id, *page);
 }
 
-void PageMirror::kindAnswered(const std::string& id, const std::string& url, std::optional<bool> html,
-                              std::optional<bool> reachesOpener) {
+void PageMirror::probeAnswered(const std::string& id, const std::string& url, std::optional<bool> html,
+                               std::optional<bool> reachesOpener) {
     const std::lock_guard lock(m_mutex);
     Page* page = find(id);
     // An answer about an address the page has left belongs to no document it shows.
@@ -282,7 +323,7 @@ void PageMirror::kindAnswered(const std::string& id, const std::string& url, std
     changed(id, *page);
 }
 
-std::optional<MirrorClock::time_point> PageMirror::expireQuestions(MirrorClock::time_point now) {
+std::optional<MirrorClock::time_point> PageMirror::expireProbes(MirrorClock::time_point now) {
     const std::lock_guard lock(m_mutex);
     std::optional<MirrorClock::time_point> next;
     for (auto& [id, page] : m_pages) {

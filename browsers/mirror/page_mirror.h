@@ -96,6 +96,14 @@ public:
     // The page shows another address; what it was found to show belongs to
     // the old one. False when the page is unknown or the address is the same.
     bool addressChanged(const std::string& id, const std::string& url);
+    // The same, with whatever else the browser told with it, in one step, so
+    // that no walk sees half of it: probeFollows says that the page is about
+    // to be probed (it reads as asked from now on), window that the browser
+    // named the page's window (or would not: nothing inside).
+    void appeared(const std::string& id, const std::string& url, const std::string& openerId,
+                  bool probeFollows, std::optional<std::optional<std::string>> window = std::nullopt);
+    // True when the address changed; the probe is marked only then.
+    bool navigated(const std::string& id, const std::string& url, bool probeFollows);
     // The page is loading this address while its old document still shows:
     // it is judged by the address it is going to.
     void loading(const std::string& id, const std::string& url);
@@ -106,17 +114,18 @@ public:
     void windowAsked(const std::string& id);
     // The browser named the page's window, or would not (nothing).
     void windowNamed(const std::string& id, std::optional<std::string> window);
-    // A question to the page about its document, asked at this address.
-    void kindAsked(const std::string& id, const std::string& url);
+    // A probe of the page (what document it shows, whether it can reach its
+    // opener), asked at this address.
+    void probeAsked(const std::string& id, const std::string& url);
     // The page's answer: whether it shows an HTML document and, where the page
     // is asked that too, whether it can reach its opener; nothing for a
-    // question it could not answer.
-    void kindAnswered(const std::string& id, const std::string& url, std::optional<bool> html,
-                      std::optional<bool> reachesOpener = std::nullopt);
+    // probe it could not answer.
+    void probeAnswered(const std::string& id, const std::string& url, std::optional<bool> html,
+                       std::optional<bool> reachesOpener = std::nullopt);
     void pageGone(const std::string& id);
-    // The pages whose question has gone unanswered past the answer time now
+    // The pages whose probe has gone unanswered past the answer time now
     // count as pages that cannot answer; returns when the next one will.
-    std::optional<MirrorClock::time_point> expireQuestions(MirrorClock::time_point now);
+    std::optional<MirrorClock::time_point> expireProbes(MirrorClock::time_point now);
     // The browser last said something then: its facts are that fresh.
     void heardAt(MirrorClock::time_point when);
     // True once the peer has sent far more pages than a browser would.
@@ -164,6 +173,11 @@ private:
     };
 
     Page* find(const std::string& id);
+    // What the calls above do, with the lock held.
+    bool open(const std::string& id, const std::string& url, const std::string& openerId);
+    bool changeAddress(const std::string& id, const std::string& url);
+    void nameWindow(const std::string& id, std::optional<std::string> window);
+    void askProbe(const std::string& id, const std::string& url);
     void changed(const std::string& id, Page& page);
     void decidePopups();
     std::optional<bool> alone(const Page& page) const;

@@ -6,6 +6,15 @@
 
 namespace tavro::browsers {
 
+// Where the scan's words meet a modern browser's pages. The scan speaks of
+// windows as its first browser had them: a window's "document" with its
+// "opener", its "LocationURL", whether it shows its "menu bar", "Quit". Here a
+// window is a page (a tab, or the one page of a pop-up window); its document
+// is what the page said of itself when probed; "menu bar" reads as "not alone
+// in a window of its own", so a pop-up window shows none and a tab shows one;
+// Quit asks the browser's thread to close the page. Ctrl's GetKeyState and a
+// new window's Navigate2 meet the browsers in the key-state and the session's
+// new-browser adapters the same way.
 namespace {
 
 bool endsWith(const std::string& text, const std::string& tail) {

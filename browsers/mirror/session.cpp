@@ -49,7 +49,7 @@ bool Session::turn(Clock::time_point now) {
         }
     }
     m_due = now + Turn;
-    if (const auto next = m_mirror.expireQuestions(now))
+    if (const auto next = m_mirror.expireProbes(now))
         m_due = std::min(m_due, *next);
     if (const auto next = m_protocol.turn(m_channel, now))
         m_due = std::min(m_due, *next);

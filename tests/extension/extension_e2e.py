@@ -161,9 +161,11 @@ def run(family, source, build, peer_program, home):
     try:
         hello = peer.message("hello", "the extension said no hello", timeout=60)
         connection = hello["connection"]
-        assert hello["message"] == {"type": "hello", "protocol": 1, "browser": family,
+        assert hello["message"] == {"type": "hello", "protocol": 2, "browser": family,
                                     "extension": manifest["version"]}, hello
         peer.message("tabs", "no whole state after hello")
+        peer.send(connection, {"type": "ping", "id": 7})
+        peer.message("pong", "a ping went unanswered", id=7)
         if family == "chromium":
             # Firefox shows the host's messages in its own console alone.
             log.seek(0)

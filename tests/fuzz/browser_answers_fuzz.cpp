@@ -43,7 +43,7 @@ void feed(tavro::browsers::BrowserProtocol& protocol, std::string_view run) {
         c->receive(run.substr(0, end));
         run.remove_prefix(end == std::string_view::npos ? run.size() : end + 1);
     }
-    mirror.expireQuestions(tavro::browsers::MirrorClock::now() + 1h);
+    mirror.expireProbes(tavro::browsers::MirrorClock::now() + 1h);
     mirror.snapshot();
 }
 

@@ -153,14 +153,14 @@ TEST(PageMirror, APageIsHeldUntilItAnswersOrItsTimeIsUp) {
     mirror.pageOpened("USER", "http://site.example/", "");
     mirror.pageOpened("POPUP", "http://ads.example/", "USER");
     mirror.reachesOpener("POPUP", true);
-    mirror.kindAsked("POPUP", "http://ads.example/");
+    mirror.probeAsked("POPUP", "http://ads.example/");
     mirror.news().takeNews();
 
     EXPECT_FALSE(recordOf(mirror, "POPUP")->opener) << "its answer is on its way";
-    EXPECT_FALSE(mirror.expireQuestions(MirrorClock::now()) == std::nullopt);
+    EXPECT_FALSE(mirror.expireProbes(MirrorClock::now()) == std::nullopt);
     EXPECT_FALSE(mirror.news().takeNews());
 
-    mirror.expireQuestions(MirrorClock::now() + 60ms);
+    mirror.expireProbes(MirrorClock::now() + 60ms);
     EXPECT_TRUE(mirror.news().takeNews());
     auto record = recordOf(mirror, "POPUP");
     EXPECT_TRUE(record->opener);
@@ -168,10 +168,10 @@ TEST(PageMirror, APageIsHeldUntilItAnswersOrItsTimeIsUp) {
 
     // An answer about an address the page has left is no answer.
     mirror.addressChanged("POPUP", "http://ads.example/next");
-    mirror.kindAsked("POPUP", "http://ads.example/next");
-    mirror.kindAnswered("POPUP", "http://ads.example/", false);
+    mirror.probeAsked("POPUP", "http://ads.example/next");
+    mirror.probeAnswered("POPUP", "http://ads.example/", false);
     EXPECT_FALSE(recordOf(mirror, "POPUP")->opener);
-    mirror.kindAnswered("POPUP", "http://ads.example/next", false);
+    mirror.probeAnswered("POPUP", "http://ads.example/next", false);
     record = recordOf(mirror, "POPUP");
     EXPECT_TRUE(record->opener);
     EXPECT_EQ(record->html, false);
