@@ -106,5 +106,33 @@ TEST_P(ExtensionProfile, WhatThePageSaysOfItselfDecides) {
 INSTANTIATE_TEST_SUITE_P(Answers, ExtensionProfile, ::testing::ValuesIn(ProbeCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// A browser that has stopped keeps its host's socket open. From the second
+// version of the messages on, a quiet extension is pinged, and one that
+// leaves the ping unanswered is dropped, so that its pages are not taken for
+// fresh; one of the first version knows no ping and is never asked.
+TEST(ExtensionLiveness, AQuietExtensionIsPingedOnlyFromTheSecondVersionOn) {
+    using Json = nlohmann::json;
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavro-ping-XXXXXX").string();
+    const std::string runtime = ::mkdtemp(pattern.data());
+    {
+        ExtensionBrowsers browsers(wire::socketPathIn(runtime));
+        for (const int version : {1, 2}) {
+            SCOPED_TRACE(version);
+            FramePeer extension = FramePeer::connectTo(wire::socketPathIn(runtime));
+            ASSERT_TRUE(extension.writeFrame(Json{{"type", "hello"}, {"protocol", version}}.dump()));
+            ASSERT_TRUE(extension.writeFrame(Json{{"type", "tabs"}, {"tabs", Json::array()}}.dump()));
+            const std::optional<std::string> asked = extension.readFrame(4500);
+            if (version == 1) {
+                EXPECT_FALSE(asked) << *asked;
+                continue;
+            }
+            ASSERT_TRUE(asked);
+            EXPECT_EQ(Json::parse(*asked).at("type"), "ping");
+            EXPECT_TRUE(extension.endsWithin(3000)) << "the unanswered ping did not end the connection";
+        }
+    }
+    std::filesystem::remove_all(runtime);
+}
+
 } // namespace
 } // namespace tavro::extension
