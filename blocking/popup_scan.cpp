@@ -28,8 +28,6 @@ std::vector<std::string> splitUrl(std::string_view url) {
 
 namespace {
 
-enum class Next { NextWindow, EndTick };
-
 // Runs one step of the scan. A step that fails is abandoned where it stands and
 // the scan goes on with the step written after it, so failures are absorbed here.
 template <typename Step> void attempt(Step&& step) {
@@ -55,7 +53,11 @@ class TickState {
 public:
     explicit TickState(Quellit& form) : m_form(form) {}
 
-    Next examine();
+    void examine();
+
+    // Once the walk is over: Ctrl lets through the last window it was held
+    // over that the block path would have closed.
+    void letThroughNewest();
 
     // The document is dropped; the next failed read finds "no document".
     void releaseDocument() {
@@ -117,9 +119,12 @@ private:
     std::shared_ptr<Document> m_document;
     std::optional<std::vector<std::string>> m_urlParts;
     std::int16_t m_ctrl = 0;
+    // The URL parts of the last window Ctrl was held over that the block path
+    // would have closed.
+    std::optional<std::vector<std::string>> m_newest;
 };
 
-Next TickState::examine() {
+void TickState::examine() {
     ListBox& allowed = m_form.lstWhiteList;
     ListBox& blocked = m_form.lstBlockedUrls;
 
@@ -129,36 +134,34 @@ Next TickState::examine() {
         m_documentRead = true;
     });
     attempt([&] { m_ctrl = m_form.sys.keys.GetKeyState(VK_CONTROL); });
-
-    // The allow path: Ctrl held over a pop-up lets it through and allows its domain.
     const bool ctrlDown = (static_cast<std::uint16_t>(m_ctrl) & 0x8000U) != 0;
-    if (ctrlDown && holds([&] { return heldIsHtml(); })) {
-        readUrl();
-        // A window without a domain (about:blank, say) cannot be let through:
-        // were the test to hold for it, every tick would end at that window
-        // and Ctrl would never reach a pop-up behind it.
-        const bool allowTest = holds([&] {
-                                   const bool hasOpener = opener();
-                                   const bool notAllowed = !ListContains(allowed, domain());
-                                   return hasOpener && notAllowed;
-                               }) &&
-                               hasDomain();
-        if (allowTest) {
-            appendIfMissing(allowed);
-            if (holds([&] { return ListContains(blocked, domain()); }))
-                attempt([&] { removeFirst(blocked); });
-            releaseDocument();
-            return Next::EndTick;
-        }
-    }
 
-    // The block path.
+    // Ctrl held lets a pop-up through rather than closing it. Only a window
+    // the tests below would close qualifies: a tab a script opened has an
+    // opener too, yet it stays open anyway, and allowing its domain would let
+    // through every pop-up that domain opens later. Of those that qualify only
+    // the newest is let through, once the walk is over: an older pop-up may
+    // still be open when the one Ctrl is held for appears, and the browsers
+    // list their pages in the order they opened. While Ctrl is held nothing is
+    // closed.
+    const auto closeOrMark = [&] {
+        if (ctrlDown) {
+            m_newest = m_urlParts;
+            return;
+        }
+        appendIfMissing(blocked);
+        beepIfChecked();
+        quit();
+    };
+
     if (!holds([&] { return heldIsHtml(); }))
-        return Next::NextWindow;
+        return;
     readUrl();
+    // Pages without a domain (about:blank, say) are passed over, with Ctrl
+    // held too, so that Ctrl still reaches a pop-up behind them.
     if (holds([&] { return domain().empty(); })) {
         releaseDocument();
-        return Next::NextWindow;
+        return;
     }
 
     const bool popupTest = holds([&] {
@@ -167,11 +170,8 @@ Next TickState::examine() {
         const bool notAllowed = !ListContains(allowed, domain());
         return menuBarHidden && hasOpener && notAllowed;
     });
-    if (popupTest) {
-        appendIfMissing(blocked);
-        beepIfChecked();
-        quit();
-    }
+    if (popupTest)
+        closeOrMark();
 
     // Aggressive blocking also closes pop-ups that show a menu bar. It runs even
     // when the window was just asked to close: its opener still reads as an
@@ -182,12 +182,19 @@ Next TickState::examine() {
         const bool notAllowed = !ListContains(allowed, domain());
         return aggressive && hasOpener && notAllowed;
     });
-    if (aggressiveTest) {
-        appendIfMissing(blocked);
-        beepIfChecked();
-        quit();
-    }
-    return Next::NextWindow;
+    if (aggressiveTest)
+        closeOrMark();
+}
+
+void TickState::letThroughNewest() {
+    if (!m_newest)
+        return;
+    m_urlParts = std::move(m_newest);
+    m_newest.reset();
+    ListBox& blocked = m_form.lstBlockedUrls;
+    appendIfMissing(m_form.lstWhiteList);
+    if (holds([&] { return ListContains(blocked, domain()); }))
+        attempt([&] { removeFirst(blocked); });
 }
 
 } // namespace
@@ -214,9 +221,9 @@ void Timer1_Timer(Quellit& form) {
         if (!item)
             break;
         form.CurrentBrowser = std::move(item);
-        if (tick.examine() == Next::EndTick)
-            break;
+        tick.examine();
     }
+    tick.letThroughNewest();
     tick.releaseDocument();
 }
 

@@ -12,7 +12,8 @@ inline constexpr int BlockToneHz = 800;
 inline constexpr int BlockToneMs = 25;
 
 // One tick of Timer1: walks the open browser windows and closes script-opened
-// pop-ups from domains that are not allowed. Reports nothing; every failure is
+// pop-ups from domains that are not allowed; while Ctrl is held it closes none
+// and lets the newest of them through. Reports nothing; every failure is
 // absorbed step by step.
 void Timer1_Timer(Quellit& form);
 

@@ -25,12 +25,15 @@ Whether a pop-up is open is read from the names of the browser's windows.
   - a tab opened by script is kept, unless "Aggressive Blocking (see Help)" is
     checked; a noopener tab and a pop-up from an allowed domain are kept;
   - Ctrl held while a pop-up opens lets it through and allows its domain;
+    held over a script tab and an older pop-up (from an allowed domain) with a
+    new pop-up opening in the middle of the hold, it lets the new one through
+    and allows nothing else: not the tab's domain, nor the opener's site;
   - after Disable, pop-ups are kept;
   - blocking resumes after the program's restart and after the browser's;
   - no process of the browser listens on TCP (ss), checked after every case.
 
 Firefox runs the main cases: a pop-up closed and listed once, noopener and an
-allowed domain kept.
+allowed domain kept, and Ctrl held over a script tab and an older pop-up.
 
 usage: program_extension_e2e.py chromium|firefox SOURCE BUILD [SCREENSHOT_FOLDER]
 SOURCE is the source tree, BUILD a build folder of it that holds the program;
@@ -58,6 +61,8 @@ from xserver import start_x_server  # noqa: E402
 SETTLE = 2.5
 # How long a question from a double-click is waited for.
 QUESTION = 1.5
+# How long Ctrl is held before the pop-up it is held for opens.
+HOLD = 2.5
 # The browser's window right of the program's, which the script clicks.
 CHROMIUM_PLACE = ("--window-position=400,0", "--window-size=600,360")
 
@@ -192,6 +197,8 @@ CASES = [
     Case("noopener", "noopener", "free.localhost", "kept", firefox=True),
     Case("allowed domain", "popup", "allowed.localhost", "kept", firefox=True),
     Case("Ctrl held", "popup", "ctrl.localhost", "let through", setting="ctrl"),
+    Case("Ctrl held over kept pages", "popup", "newest.localhost", "let through alone",
+         setting="ctrl over kept pages", firefox=True),
     Case("disabled", "popup", "off.localhost", "kept", setting="disabled"),
     Case("aggressive script tab", "tab", "aggressive.localhost", "closed", setting="aggressive"),
     Case("after the program's restart", "popup", "again.localhost", "closed", setting="program restarted"),
@@ -210,12 +217,34 @@ def restart_browser(run):
     run.start_browser()
 
 
+# Pages kept open while Ctrl is held: a tab a script opened, and a pop-up from
+# the allowed domain that was there before Ctrl went down.
+KEPT = (("tab", "kept-tab.localhost", "kept-tab"), ("popup", "allowed.localhost", "kept-popup"))
+
+
+def hold_ctrl_over_kept_pages(run):
+    for kind, host, title in KEPT:
+        run.pages.go(run.pages.opener_url(kind, host, title))
+        wait_for(lambda: visible_windows(f"^{title}"), f"the {title} never showed")
+    time.sleep(SETTLE)
+    xdotool("keydown", "ctrl")
+    time.sleep(HOLD)
+
+
+def let_go_of_kept_pages(run):
+    xdotool("keyup", "ctrl")
+    for _, _, title in KEPT:
+        run.pages.release(title)
+        wait_for(lambda: not visible_windows(f"^{title}"), f"the {title} did not close itself")
+
+
 # What each setting does before its case and after it.
 SETTINGS = {
     "": (lambda run: None, lambda run: None),
     "ctrl": (lambda run: xdotool("keydown", "ctrl"), lambda run: xdotool("keyup", "ctrl")),
     "disabled": (lambda run: run.click(CMD_ENABLE), lambda run: run.click(CMD_ENABLE)),
     "aggressive": (lambda run: run.click(AGGRESSIVE), lambda run: run.click(AGGRESSIVE)),
+    "ctrl over kept pages": (hold_ctrl_over_kept_pages, let_go_of_kept_pages),
     "program restarted": (restart_program, lambda run: None),
     "browser restarted": (restart_browser, lambda run: None),
 }
@@ -254,7 +283,15 @@ def let_through(run, case, title):
     return "let through"
 
 
-OUTCOMES = {"closed": closed, "kept": kept, "let through": let_through}
+def let_through_alone(run, case, title):
+    """Let through, and "Whitelst.txt", saved at once by a restart of the
+    program, gained that domain and no other."""
+    told = let_through(run, case, title)
+    restart_program(run)
+    return told
+
+
+OUTCOMES = {"closed": closed, "kept": kept, "let through": let_through, "let through alone": let_through_alone}
 
 
 def run_case(run, case):
