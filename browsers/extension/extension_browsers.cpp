@@ -62,7 +62,9 @@ ExtensionBrowsers::ExtensionBrowsers(const std::string& socketPath, wire::Extens
                                     [this](ConnectionId id, Json message) { heard(id, std::move(message)); },
                                     [this](ConnectionId id) { closed(id); },
                                     [this](Clock::time_point now) { return turn(now); }},
-        limits);
+        limits, ExtensionSocket::Deferred{});
+    // Only now: a profile's channel reaches the socket through m_socket.
+    m_socket->start();
 }
 
 ExtensionBrowsers::~ExtensionBrowsers() {

@@ -320,15 +320,26 @@ void ExtensionSocket::Server::close(ConnectionId id) {
 
 ExtensionSocket::ExtensionSocket(const std::string& path, ExtensionSocketEvents events,
                                  ExtensionSocketLimits limits)
+    : ExtensionSocket(path, std::move(events), limits, Deferred{}) {
+    start();
+}
+
+ExtensionSocket::ExtensionSocket(const std::string& path, ExtensionSocketEvents events,
+                                 ExtensionSocketLimits limits, Deferred)
     : m_server(std::make_unique<Server>(path, std::move(events), limits)) {
     m_server->listen();
-    m_server->thread = std::thread([server = m_server.get()] { server->run(); });
+}
+
+void ExtensionSocket::start() {
+    if (!m_server->thread.joinable())
+        m_server->thread = std::thread([server = m_server.get()] { server->run(); });
 }
 
 ExtensionSocket::~ExtensionSocket() {
     m_server->stopping = true;
     m_server->wake();
-    m_server->thread.join();
+    if (m_server->thread.joinable())
+        m_server->thread.join();
     for (auto& [id, connection] : m_server->connections)
         ::close(connection.fd);
     ::close(m_server->listener);

@@ -60,6 +60,12 @@ public:
     // not the user's alone, another program listens there already, or the
     // socket cannot be made.
     ExtensionSocket(const std::string& path, ExtensionSocketEvents events, ExtensionSocketLimits limits = {});
+    // The same, with the thread started only by start(): for an owner whose
+    // handlers reach the socket itself, which a host may connect to at once.
+    struct Deferred {};
+    ExtensionSocket(const std::string& path, ExtensionSocketEvents events, ExtensionSocketLimits limits,
+                    Deferred);
+    void start();
     // Stops the thread, closes every connection and removes the socket file.
     ~ExtensionSocket();
     ExtensionSocket(const ExtensionSocket&) = delete;
