@@ -33,6 +33,14 @@ Json tabNumber(const std::string& tab) {
     return std::stoll(tab);
 }
 
+// What the mirror is told opened a pop-up window whose opener the extension
+// never named: no tab has this number.
+const std::string UnnamedOpener = "unnamed";
+// How long a pop-up window whose opener was never named is asked about
+// itself while it cannot answer yet: it is judged only on its answer, which a
+// browser still busy starting up gives seconds late.
+constexpr std::chrono::milliseconds UnnamedAnswerTime{10000};
+
 } // namespace
 
 bool ExtensionChannel::execute(std::function<void()> work) {
@@ -86,7 +94,9 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         return;
     } else if (type == "opened" || type == "created") {
         // A source told after its tab: the tab is told of again, with it.
-        if (type == "opened" && !tab.empty() && mirror.knows(tab) && !m_openers.contains(tab))
+        const auto told = m_openers.find(tab);
+        if (type == "opened" && !tab.empty() && mirror.knows(tab) &&
+            (told == m_openers.end() || told->second.empty()))
             mirror.pageGone(tab);
         appeared(c, message);
     } else if (type == "address" && !tab.empty()) {
@@ -94,7 +104,7 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         const bool probes = m_openers.contains(tab) && mirror.address(tab).value_or(url) != url;
         mirror.navigated(tab, url, probes);
         if (probes)
-            probe(c, tab, url, Clock::now());
+            probe(c, tab, url, answerDue(m_openers.at(tab).empty()));
     } else if (type == "moved" && !tab.empty()) {
         mirror.windowNamed(tab, windowOf(message));
     } else if (type == "gone" && !tab.empty()) {
@@ -115,24 +125,36 @@ void ExtensionProtocol::appeared(Channel& c, const Json& page) {
     const std::string source = numberOf(page, "sourceTab");
     // Whether the page can still reach its opener is the page's own to say: a
     // page opened by the user, or with noopener, names its source all the same.
-    const bool probes = !source.empty();
+    // A pop-up window opened before the extension listened, as a page shown at
+    // the browser's start opens it, comes without its source, in the whole
+    // state or told of as any new tab; no window of that type is one the user
+    // opened. It is probed like a page opened by script, and only its own
+    // answer makes it one that reaches its opener: nothing is closed on a guess.
+    const bool unnamed = source.empty() && stringField(page, "windowType") == "popup";
+    const bool probes = !source.empty() || unnamed;
     if (probes)
         m_openers[tab] = source;
-    m_mirror->appeared(tab, url, source, probes, windowOf(page));
+    m_mirror->appeared(tab, url, unnamed ? UnnamedOpener : source, probes, windowOf(page));
+    if (unnamed)
+        m_mirror->reachesOpener(tab, false);
     if (probes)
-        probe(c, tab, url, Clock::now());
+        probe(c, tab, url, answerDue(unnamed));
+}
+
+Clock::time_point ExtensionProtocol::answerDue(bool unnamed) {
+    return Clock::now() + (unnamed ? UnnamedAnswerTime : AnswerTime);
 }
 
 void ExtensionProtocol::probe(Channel& c, const std::string& tab, const std::string& url,
-                              Clock::time_point firstAsked) {
+                              Clock::time_point until) {
     c.send("probe", {{"tab", tabNumber(tab)}}, {},
-           [this, tab, url, firstAsked](const Json& answer) { answered(tab, url, firstAsked, answer); });
+           [this, tab, url, until](const Json& answer) { answered(tab, url, until, answer); });
 }
 
 // A page that could not be asked (a pop-up with no document yet, or still
 // its empty one, a privileged page, one in alert()) is asked again shortly,
 // until its time is up; it then counts as one that cannot answer.
-void ExtensionProtocol::answered(const std::string& tab, const std::string& url, Clock::time_point firstAsked,
+void ExtensionProtocol::answered(const std::string& tab, const std::string& url, Clock::time_point until,
                                  const Json& answer) {
     const auto opener = answer.find("opener");
     const auto contentType = answer.find("contentType");
@@ -143,7 +165,7 @@ void ExtensionProtocol::answered(const std::string& tab, const std::string& url,
         !contentType->is_string() ||
         (answeredAt != answer.end() && answeredAt->is_string() && *answeredAt != url)) {
         if (m_openers.contains(tab))
-            m_retries.push_back({tab, url, firstAsked, Clock::now() + RetryAfter});
+            m_retries.push_back({tab, url, until, Clock::now() + RetryAfter});
         return;
     }
     m_mirror->probeAnswered(tab, url, browsers::isHtmlMimeType(contentType->get<std::string>()),
@@ -160,12 +182,12 @@ std::optional<Clock::time_point> ExtensionProtocol::turn(Channel& c, Clock::time
             next = next ? std::min(*next, retry.due) : retry.due;
             return false;
         }
-        if (now - retry.firstAsked < AnswerTime)
+        if (now < retry.until)
             due.push_back(std::move(retry));
         return true;
     });
     for (const Retry& retry : due)
-        probe(c, retry.tab, retry.url, retry.firstAsked);
+        probe(c, retry.tab, retry.url, retry.until);
     return next;
 }
 

@@ -77,17 +77,20 @@ public:
     void hear(Channel& c, const Json& message);
 
 private:
-    // A page that could not be asked yet, asked again when due.
+    // A page that could not be asked yet, asked again when due, until its
+    // time to answer is over.
     struct Retry {
         std::string tab;
         std::string url;
-        Clock::time_point firstAsked;
+        Clock::time_point until;
         Clock::time_point due;
     };
 
+    static Clock::time_point answerDue(bool unnamed);
+
     void appeared(Channel& c, const Json& page);
-    void probe(Channel& c, const std::string& tab, const std::string& url, Clock::time_point firstAsked);
-    void answered(const std::string& tab, const std::string& url, Clock::time_point firstAsked,
+    void probe(Channel& c, const std::string& tab, const std::string& url, Clock::time_point until);
+    void answered(const std::string& tab, const std::string& url, Clock::time_point until,
                   const Json& answer);
 
     std::function<void(bool)> m_ctrl;

@@ -30,6 +30,9 @@ struct ProbeCase {
     // while it has no document to ask.
     std::vector<std::optional<bool>> answers;
     bool closed;
+    // The pop-up window was there before the extension listened: it comes in
+    // the whole state, without its source.
+    bool beforeTheExtension = false;
 };
 
 void PrintTo(const ProbeCase& c, std::ostream* os) {
@@ -40,6 +43,8 @@ const ProbeCase ProbeCases[] = {
     {"PopupWindowThatReachesItsOpener", {true}, true},
     {"PopupAskedBeforeItHasADocument", {std::nullopt, std::nullopt, true}, true},
     {"NoopenerPopupWindow", {std::nullopt, false}, false},
+    {"PopupWindowOpenedBeforeTheExtensionListened", {true}, true, true},
+    {"PopupWindowOfUnknownSourceThatNeverAnswers", {std::nullopt}, false, true},
 };
 
 class ExtensionProfile : public ::testing::TestWithParam<ProbeCase> {
@@ -63,18 +68,25 @@ TEST_P(ExtensionProfile, WhatThePageSaysOfItselfDecides) {
     Quellit form(platform);
 
     using Json = nlohmann::json;
-    const Json tabs = {{"type", "tabs"},
-                       {"tabs", Json::array({{{"tab", 1},
-                                              {"window", 1},
-                                              {"url", "http://site.example/"},
-                                              {"windowType", "normal"},
-                                              {"sourceTab", nullptr}}})}};
-    const Json opened = {{"type", "opened"},      {"tab", 2},       {"window", 2},
-                         {"windowType", "popup"}, {"sourceTab", 1}, {"url", "http://ads.example/"}};
+    Json tabs = {{"type", "tabs"},
+                 {"tabs", Json::array({{{"tab", 1},
+                                        {"window", 1},
+                                        {"url", "http://site.example/"},
+                                        {"windowType", "normal"},
+                                        {"sourceTab", nullptr}}})}};
+    Json opened = {{"type", "opened"},      {"tab", 2},       {"window", 2},
+                   {"windowType", "popup"}, {"sourceTab", 1}, {"url", "http://ads.example/"}};
     ASSERT_TRUE(
         extension.writeFrame(Json{{"type", "hello"}, {"protocol", 1}, {"browser", "chromium"}}.dump()));
+    if (c.beforeTheExtension) {
+        opened.erase("type");
+        opened["sourceTab"] = nullptr;
+        tabs["tabs"].push_back(opened);
+    }
     ASSERT_TRUE(extension.writeFrame(tabs.dump()));
-    ASSERT_TRUE(extension.writeFrame(opened.dump()));
+    if (!c.beforeTheExtension) {
+        ASSERT_TRUE(extension.writeFrame(opened.dump()));
+    }
 
     std::size_t answered = 0;
     bool closed = false;
