@@ -30,10 +30,15 @@ Whether a pop-up is open is read from the names of the browser's windows.
     and allows nothing else: not the tab's domain, nor the opener's site;
   - after Disable, pop-ups are kept;
   - blocking resumes after the program's restart and after the browser's;
+  - a page the browser starts on opens, in one go, a window from its own site
+    and one from another, a tab by script, a noopener tab and a window from an
+    allowed domain, before the extension listens: the two windows are closed
+    and their domains listed, the allowed one is kept;
   - no process of the browser listens on TCP (ss), checked after every case.
 
 Firefox runs the main cases: a pop-up closed and listed once, noopener and an
-allowed domain kept, and Ctrl held over a script tab and an older pop-up.
+allowed domain kept, Ctrl held over a script tab and an older pop-up, and the
+page the browser starts on.
 
 usage: program_extension_e2e.py chromium|firefox SOURCE BUILD [SCREENSHOT_FOLDER]
 SOURCE is the source tree, BUILD a build folder of it that holds the program;
@@ -102,11 +107,11 @@ class Run:
         expected = " ".join("|".join(domains) for domains in self.allowed)
         return f"Whitelst.txt holds {saved!r}, expected one line each of {expected}"
 
-    def start_browser(self):
+    def start_browser(self, address=None):
         started = time.monotonic()
         extra = CHROMIUM_PLACE if self.family == "chromium" else ()
-        self.browser = start_browser(self.family, self.installed.share, self.env, self.log, self.pages.start_url(),
-                                     *extra)
+        self.browser = start_browser(self.family, self.installed.share, self.env, self.log,
+                                     address or self.pages.start_url(), *extra)
         wait_for(lambda: hosts_of(self.installed.folder), "the extension did not reach the program", timeout=60)
         print(f"{self.family}: the extension reached the program {time.monotonic() - started:.1f} s after "
               "the browser's start")
@@ -177,6 +182,7 @@ class Case:
     listed: tuple = ()
     setting: str = ""  # what is done first, and undone after
     firefox: bool = False
+    at: str = "127.0.0.1"  # where the opener page is served from
 
     def title(self):
         return "case-" + self.name.replace(" ", "-").replace("'", "")
@@ -203,6 +209,9 @@ CASES = [
     Case("aggressive script tab", "tab", "aggressive.localhost", "closed", setting="aggressive"),
     Case("after the program's restart", "popup", "again.localhost", "closed", setting="program restarted"),
     Case("after the browser's restart", "popup", "reborn.localhost", "closed", setting="browser restarted"),
+    # The opener from a site of its own: 127.0.0.1 is allowed by then.
+    Case("five kinds as the browser starts", "five", "start.localhost", "five", setting="browser started on it",
+         firefox=True, at="five.localhost"),
 ]
 
 
@@ -247,6 +256,8 @@ SETTINGS = {
     "ctrl over kept pages": (hold_ctrl_over_kept_pages, let_go_of_kept_pages),
     "program restarted": (restart_program, lambda run: None),
     "browser restarted": (restart_browser, lambda run: None),
+    # run_case starts the browser on the case's page.
+    "browser started on it": (lambda run: run.stop_browser(), lambda run: None),
 }
 
 
@@ -291,7 +302,32 @@ def let_through_alone(run, case, title):
     return told
 
 
-OUTCOMES = {"closed": closed, "kept": kept, "let through": let_through, "let through alone": let_through_alone}
+def five(run, case, title):
+    """The windows from the opener's own site and from another are closed and
+    both domains listed; the allowed domain's window is kept. The tabs are
+    left to the cases of their own."""
+    def open_windows():
+        return visible_windows(f"^{title}-same") + visible_windows(f"^{title}-cross")
+
+    wait_for(lambda: visible_windows(f"^{title}-allowed"), "the allowed pop-up never showed")
+    wait_for(lambda: not open_windows(), "a pop-up window stayed open", timeout=10)
+    time.sleep(SETTLE)
+    assert not open_windows(), "a pop-up window came back"
+    assert visible_windows(f"^{title}-allowed"), "the allowed pop-up was closed"
+    domains = (run.pages.domain(case.at), run.pages.domain(case.host))
+    for _ in domains:
+        box = run.question_on_first_blocked()
+        assert box is not None, "a closed pop-up's domain was not listed"
+        answer(box, "Return")
+        run.allowed.append(domains)
+    assert run.nothing_blocked(), "more domains were listed than pop-ups closed"
+    for kind in ("same", "cross", "tab", "noopener", "allowed"):
+        run.pages.release(f"{title}-{kind}")
+    return "closed and kept"
+
+
+OUTCOMES = {"closed": closed, "kept": kept, "let through": let_through, "let through alone": let_through_alone,
+            "five": five}
 
 
 def run_case(run, case):
@@ -299,8 +335,14 @@ def run_case(run, case):
     before(run)
     try:
         title = case.title()
-        run.pages.go(run.pages.opener_url(case.kind, case.host, title))
-        wait_for(lambda: run.pages.requested(case.page(), title), "the pop-up's page was never asked for")
+        more = {"allowed": "allowed.localhost"} if case.kind == "five" else {}
+        url = run.pages.opener_url(case.kind, case.host, title, at=case.at, **more)
+        if case.setting == "browser started on it":
+            run.start_browser(run.pages.start_on(url))
+        else:
+            run.pages.go(url)
+        page_title = title + "-same" if case.kind == "five" else title
+        wait_for(lambda: run.pages.requested(case.page(), page_title), "the pop-up's page was never asked for")
         told = OUTCOMES[case.outcome](run, case, title)
     finally:
         after(run)

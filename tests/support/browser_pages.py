@@ -13,7 +13,8 @@ would stop the opener, and with it the steering, too.
   asks the server for the next address and goes there: the script opens pages
   in the browser with go(), without a port and without the keyboard.
 - /opener.html?open=KIND&host=HOST&title=TITLE opens, as it loads, a pop-up of
-  that kind from HOST whose page is titled TITLE (its window's name):
+  that kind from HOST whose page is titled TITLE (its window's name); it may be
+  served from a name of its own too:
     popup     a window with window features, from HOST;
     samesite  the same, from the opener's own domain;
     tab       a tab opened by script;
@@ -21,7 +22,11 @@ would stop the opener, and with it the steering, too.
     navigate  a window from HOST that moves on to track.HOST;
     alert     a window from HOST that shows alert();
     loop      a window from HOST whose script never ends;
-    series    COUNT windows from HOST one after another, at odd moments.
+    series    COUNT windows from HOST one after another, at odd moments;
+    five      in one go: a window from the opener's own domain (titled
+              TITLE-same), one from HOST (TITLE-cross), a tab opened by script
+              (TITLE-tab), a noopener tab (TITLE-noopener) and a window from
+              the host named by &allowed= (TITLE-allowed).
 - The pages opened close themselves once the script calls release(TITLE).
 """
 import http.server
@@ -47,7 +52,7 @@ const from = (host) => 'http://' + host + ':' + location.port;
 const title = encodeURIComponent(q.get('title') || 'ad');
 const host = q.get('host');
 const place = 'width=320,height=240,left=420,top=380';
-const page = (origin, path) => origin + path + '?title=' + title;
+const page = (origin, path, suffix = '') => origin + path + '?title=' + title + suffix;
 const kinds = {
   popup: () => window.open(page(from(host), '/ad.html'), '', place),
   samesite: () => window.open(page(location.origin, '/ad.html'), '', place),
@@ -66,6 +71,13 @@ const kinds = {
       setTimeout(next, 170 + Math.random() * 260);
     };
     next();
+  },
+  five: () => {
+    window.open(page(location.origin, '/ad.html', '-same'), '', place);
+    window.open(page(from(host), '/ad.html', '-cross'), '', place);
+    window.open(page(from(host), '/ad.html', '-tab'));
+    window.open(page(from(host), '/ad.html', '-noopener'), '_blank', 'noopener');
+    window.open(page(from(q.get('allowed')), '/ad.html', '-allowed'), '', place);
   },
 };
 kinds[q.get('open')]();
@@ -119,9 +131,15 @@ class BrowserPages:
     def start_url(self):
         return f"http://127.0.0.1:{self.port}/drive.html?step={len(self._next)}"
 
-    def opener_url(self, kind, host, title, **more):
+    def opener_url(self, kind, host, title, at="127.0.0.1", **more):
+        """The opener page, served from 127.0.0.1 unless at names another host."""
         query = urllib.parse.urlencode({"open": kind, "host": host, "title": title, **more})
-        return f"http://127.0.0.1:{self.port}/opener.html?{query}"
+        return f"http://{at}:{self.port}/opener.html?{query}"
+
+    def start_on(self, url):
+        """url as the page a browser starts on, steered from there on as from
+        start_url()."""
+        return f"{url}{'&' if '?' in url else '?'}step={len(self._next)}"
 
     def go(self, url):
         """The steered tab goes to url next."""
