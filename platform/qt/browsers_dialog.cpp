@@ -49,7 +49,7 @@ BrowsersDialog::BrowsersDialog(Rows rows, QWidget* parent)
 
     m_timer->setInterval(RefreshMs);
     connect(m_timer, &QTimer::timeout, this, [this] { refresh(false); });
-    resize(900, 320);
+    resize(780, 260);
 }
 
 void BrowsersDialog::present() {
