@@ -18,9 +18,9 @@ namespace tavro {
 
 namespace {
 
-// browsers.py reads a few files for each browser; a machine where that takes
-// longer has something wrong that the view should not wait for.
-constexpr std::chrono::milliseconds ListDeadline{3000};
+// browsers.py reads a few files for each browser, after python3's start: a
+// second or more on a busy machine; one that takes longer has something wrong.
+constexpr std::chrono::milliseconds ListDeadline{10000};
 
 std::string reportPath() {
     const std::string socket = wire::socketPath();

@@ -27,8 +27,10 @@
 #include <QApplication>
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <future>
 #include <malloc.h>
 #include <memory>
 #include <string_view>
@@ -154,10 +156,15 @@ int main(int argc, char* argv[]) {
     QTimer reportTimer;
     QObject::connect(&reportTimer, &QTimer::timeout, [&] { report.update(protection()); });
     reportTimer.start(1000);
+    // browsers.py takes a python3's start and a look at every browser's
+    // folders: seconds on a busy machine, which the window does not wait for.
     std::vector<tavro::InstalledBrowser> installed;
+    std::future<std::vector<tavro::InstalledBrowser>> looking;
     tavro::qt::BrowsersDialog browsersView([&](bool opening) {
-        if (opening)
-            installed = tavro::installedBrowsers(false);
+        if (opening && !looking.valid())
+            looking = std::async(std::launch::async, [] { return tavro::installedBrowsers(false); });
+        if (looking.valid() && looking.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            installed = looking.get();
         return tavro::browserRows(installed, protection());
     });
     window.addMenuItem("mnuBrowsers", "Browsers", "mnuAbout", [&browsersView] { browsersView.present(); });

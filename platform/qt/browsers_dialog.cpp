@@ -75,6 +75,7 @@ void BrowsersDialog::hideEvent(QHideEvent* event) {
 
 void BrowsersDialog::refresh(bool opening) {
     const std::vector<BrowserRow> rows = m_rows(opening);
+    bool changed = m_table->rowCount() != static_cast<int>(rows.size());
     m_table->setRowCount(static_cast<int>(rows.size()));
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const BrowserRow& row = rows[r];
@@ -91,14 +92,15 @@ void BrowsersDialog::refresh(bool opening) {
             if (item->text() != text) {
                 item->setText(text);
                 item->setToolTip(text);
+                changed = true;
             }
         }
     }
-    if (opening) {
+    if (changed) {
         for (int c = 0; c + 1 < m_table->columnCount(); ++c)
             m_table->resizeColumnToContents(c);
+        m_table->resizeRowsToContents();
     }
-    m_table->resizeRowsToContents();
 }
 
 } // namespace tavro::qt

@@ -13,9 +13,9 @@ namespace tavro::qt {
 
 // "Browsers": each browser found, and what protects it now. The rows are
 // asked for again about once a second while the view shows, so that
-// profiles that connect or go show at once; opening is true at the first ask
-// after each show, when the slower look for installed browsers is worth
-// making again.
+// profiles that connect or go, and browsers found by a slower look, show at
+// once; opening is true at the first ask after each show, when that look is
+// worth making again.
 class BrowsersDialog final : public QDialog {
 public:
     using Rows = std::function<std::vector<BrowserRow>(bool opening)>;

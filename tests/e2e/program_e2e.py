@@ -299,7 +299,8 @@ def case_browsers(program, shot):
         # Show, Disable, Browsers.
         subprocess.run(["xdotool", "key", "--delay", "100", "Down", "Down", "Down", "Return"], check=True)
         wait_for(lambda: windows_named("Browsers"), "the menu's Browsers opened no view")
-        time.sleep(1.5)
+        # The installed browsers are looked for in the background.
+        time.sleep(3)
         screenshot(shot)
         report = os.path.join(program.runtime, "tavro-popup-blocker", "protection")
         assert os.path.exists(report), "the running program wrote no report"
