@@ -15,19 +15,25 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
 #include "platform/qt/browser_news_watch.h"
+#include "platform/qt/browsers_dialog.h"
 #include "platform/qt/process_exit_hook.h"
 #include "platform/qt/qt_notify_area.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_toolkit.h"
 #include "platform/qt/termination_signals.h"
 #include "platform/x11/x11_key_state.h"
+#include "program/browsers_report.h"
 
 #include <QApplication>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <future>
 #include <malloc.h>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -51,6 +57,10 @@ void bindControls(tavro::qt::QtMainWindow& window, tavro::Quellit& form) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // For scripts and support, from a terminal: no window, no display, and
+    // none of the single instance's lock, so it runs beside the program.
+    if (argc == 2 && std::string_view(argv[1]) == "--browsers")
+        return tavro::printBrowsers();
     // A browser or help viewer that goes away while we write to it is a failed
     // write to handle, not a reason to end without saving the user's list.
     std::signal(SIGPIPE, SIG_IGN);
@@ -138,6 +148,27 @@ int main(int argc, char* argv[]) {
         // ended here, or Firefox would refuse every other client.
         firefox.link().letGo();
     });
+    // What is protected, for the "Browsers" view and for --browsers in
+    // another process; asked of the browsers' mirrors, never of a browser.
+    auto protection = [&] { return tavro::protectionNow(chromium, firefox, extension.get()); };
+    tavro::ProtectionReport report;
+    report.update(protection());
+    QTimer reportTimer;
+    QObject::connect(&reportTimer, &QTimer::timeout, [&] { report.update(protection()); });
+    reportTimer.start(1000);
+    // browsers.py takes a python3's start and a look at every browser's
+    // folders: seconds on a busy machine, which the window does not wait for.
+    std::vector<tavro::InstalledBrowser> installed;
+    std::future<std::vector<tavro::InstalledBrowser>> looking;
+    tavro::qt::BrowsersDialog browsersView([&](bool opening) {
+        if (opening && !looking.valid())
+            looking = std::async(std::launch::async, [] { return tavro::installedBrowsers(false); });
+        if (looking.valid() && looking.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            installed = looking.get();
+        return tavro::browserRows(installed, protection());
+    });
+    window.addMenuItem("mnuBrowsers", "Browsers", "mnuAbout", [&browsersView] { browsersView.present(); });
+
     window.show();
     return QApplication::exec();
 }

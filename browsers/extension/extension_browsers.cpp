@@ -1,6 +1,7 @@
 #include "browsers/extension/extension_browsers.h"
 
 #include "browsers/mirror/browser_set.h"
+#include "browsers/wire/json_message.h"
 #include "platform/error.h"
 
 #include <algorithm>
@@ -23,6 +24,9 @@ struct ExtensionBrowsers::Profile {
     std::shared_ptr<PageMirror> mirror;
     // Made once the profile is in the map; gone with the connection.
     std::unique_ptr<browsers::Session> session;
+    // The protocol's family, copied for the user-interface thread; guarded by
+    // the map's mutex.
+    std::string family;
 };
 
 namespace {
@@ -94,7 +98,12 @@ void ExtensionBrowsers::heard(ConnectionId id, Json message) {
             return;
         from = it->second;
     }
+    const bool hello = wire::stringField(message, "type") == "hello";
     from->channel.deliver(std::move(message));
+    if (hello) {
+        const std::lock_guard lock(m_mutex);
+        from->family = from->protocol.family();
+    }
 }
 
 void ExtensionBrowsers::closed(ConnectionId id) {
@@ -152,6 +161,16 @@ std::vector<SessionAccess> ExtensionBrowsers::profiles() const {
     std::vector<SessionAccess> all;
     for (const auto& [id, profile] : m_profiles)
         all.push_back(accessOf(profile));
+    return all;
+}
+
+std::vector<std::string> ExtensionBrowsers::families() const {
+    const std::lock_guard lock(m_mutex);
+    std::vector<std::string> all;
+    for (const auto& [id, profile] : m_profiles) {
+        if (!profile->family.empty())
+            all.push_back(profile->family);
+    }
     return all;
 }
 

@@ -44,6 +44,9 @@ public:
     bool ctrlHeld() const { return m_ctrl; }
     // The connected profiles, in the order they connected.
     std::vector<browsers::SessionAccess> profiles() const;
+    // The browser family of each connected profile that has said which it
+    // is, "chromium" or "firefox", in the order they connected; from any thread.
+    std::vector<std::string> families() const;
 
     struct Profile;
 

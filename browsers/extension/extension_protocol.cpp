@@ -77,6 +77,8 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
     if (type == "hello") {
         const auto version = message.find("protocol");
         m_version = version != message.end() && version->is_number_integer() ? version->get<int>() : 0;
+        const std::string browser = stringField(message, "browser");
+        m_family = browser == "chromium" || browser == "firefox" ? browser : std::string();
     } else if (type == "tabs") {
         // The whole state, after every connection and any gap.
         mirror.startOver();

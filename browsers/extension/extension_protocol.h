@@ -75,6 +75,9 @@ public:
 
     // Puts one message into the mirror; the questions it raises go out on c.
     void hear(Channel& c, const Json& message);
+    // "chromium" or "firefox", as the extension's hello named its browser;
+    // empty before it, or when it named neither.
+    const std::string& family() const { return m_family; }
 
 private:
     // A page that could not be asked yet, asked again when due, until its
@@ -98,6 +101,7 @@ private:
     PageMirror* m_mirror = nullptr;
     // The version of the messages the extension speaks, from its hello.
     int m_version = 0;
+    std::string m_family;
     // The tabs another page opened, with that page: only they are asked
     // about themselves.
     std::map<std::string, std::string> m_openers;

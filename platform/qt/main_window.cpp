@@ -67,6 +67,13 @@ struct QtMainWindow::Impl {
     bool ended = false;
     WindowProc proc;
     std::function<bool()> hiddenReachable;
+    struct ExtraItem {
+        std::string name;
+        std::string caption;
+        std::string before;
+        std::function<void()> chosen;
+    };
+    std::vector<ExtraItem> extraItems;
 
     explicit Impl(QtMainWindow& owner) : self(owner) {}
     ~Impl() { delete form; }
@@ -340,6 +347,10 @@ void QtMainWindow::popupMenu(const std::vector<std::string>& items, const std::s
         // Hidden items of the design never show, whoever asks for them.
         if (!design || !design->visible)
             continue;
+        for (const Impl::ExtraItem& extra : m->extraItems) {
+            if (extra.before == item)
+                menu.addAction(toQString(extra.caption))->setObjectName(toQString(extra.name));
+        }
         if (design->caption == "-") {
             menu.addSeparator()->setObjectName(toQString(design->name));
             continue;
@@ -359,6 +370,15 @@ void QtMainWindow::popupMenu(const std::vector<std::string>& items, const std::s
     QAction* chosen = menu.exec(QCursor::pos());
     if (chosen) {
         const std::string name = chosen->objectName().toStdString();
+        for (const Impl::ExtraItem& extra : m->extraItems) {
+            if (extra.name == name) {
+                // A copy: what it runs may add items.
+                const std::function<void()> run = extra.chosen;
+                if (!m->ended)
+                    run();
+                return;
+            }
+        }
         m->deliver([&](FormEvents& e) { e.Click(name); });
     }
 }
@@ -397,6 +417,11 @@ void QtMainWindow::bindLink(std::string_view name, const std::string& address) {
     if (!design || design->kind != ControlKind::HyperLink || !link)
         return;
     link->setText(linkHtml(toQString(address), toQString(design->caption)));
+}
+
+void QtMainWindow::addMenuItem(std::string name, std::string caption, std::string before,
+                               std::function<void()> chosen) {
+    m->extraItems.push_back({std::move(name), std::move(caption), std::move(before), std::move(chosen)});
 }
 
 bool QtMainWindow::ended() const {

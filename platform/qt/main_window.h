@@ -46,6 +46,10 @@ public:
     void bindCaption(std::string_view name, Caption& model);
     // Where a link label of the design leads.
     void bindLink(std::string_view name, const std::string& address);
+    // An item of the program's own in the tray menu, beside the design's: it
+    // shows just before the design's item before, and choosing it runs chosen
+    // instead of reaching the logic.
+    void addMenuItem(std::string name, std::string caption, std::string before, std::function<void()> chosen);
 
     // Asked at each hide: whether the user has a way to bring a hidden window
     // back. Where there is none, hiding minimizes instead. Unset, hiding hides.

@@ -14,6 +14,9 @@ Cases:
                    right-click opens the menu, and the menu's Exit saves and ends the program
   late-tray        the tray host starts seconds after the program: the one icon docks within a few
                    seconds, the window minimized by "Hide at Startup" is hidden then, and Hide hides it
+  browsers         --browsers runs beside the program: exit status 1 while nothing is protected, 0 once
+                   a profile's extension has said hello; "Browsers" on the tray menu opens the
+                   "Browsers" view; the program's report goes with it
 
 usage: program_e2e.py CASE PROGRAM [SCREENSHOT]
 Each run starts an X server of its own (Xvfb) and gives the program a fresh
@@ -22,6 +25,8 @@ HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR.
 import os
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -253,6 +258,61 @@ def case_late_tray(program, shot):
         tray.wait()
 
 
+def browsers_table(program):
+    return subprocess.run([program.path, "--browsers"], env=program.env, capture_output=True, text=True,
+                          timeout=30)
+
+
+def case_browsers(program, shot):
+    share = os.path.join(program.tmp, "data", "tavro-popup-blocker")
+    os.makedirs(share, exist_ok=True)
+    shutil.copy2(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "browsers.py"),
+                 share)
+    alone = browsers_table(program)
+    assert alone.returncode == 1 and "program not running" in alone.stdout, alone
+    tray = start_trayer()
+    try:
+        host = tray_hosts()[0]
+        p = program.start()
+        icon = wait_for(lambda: docked_icon(host), "the icon did not dock")
+        wait_for(lambda: windows_named(CAPTION), "no window")
+        # No browser runs for the program: every browser found is not connected, and none is protected.
+        beside = wait_for(lambda: (t := browsers_table(program)) and "not connected" in t.stdout and t,
+                          "--browsers did not see the running program")
+        assert beside.returncode == 1, beside
+        assert "program not running" not in beside.stdout, beside.stdout
+
+        # A Chromium profile's extension, as its host passes it on; of the first version, which is never
+        # asked whether it still listens.
+        extension = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        extension.connect(os.path.join(program.runtime, "tavro-popup-blocker", "extension.sock"))
+        for message in (b'{"type":"hello","protocol":1,"browser":"chromium"}', b'{"type":"tabs","tabs":[]}'):
+            extension.sendall(struct.pack("<I", len(message)) + message)
+        watched = wait_for(lambda: (t := browsers_table(program)) and t.returncode == 0 and t,
+                           "--browsers did not count the connected profile")
+        assert "connected, 1 profile" in watched.stdout, watched.stdout
+
+        before = visible_windows()
+        subprocess.run(["xdotool", "mousemove", str(icon[0]), str(icon[1]), "click", "3"], check=True)
+        wait_for(lambda: list(visible_windows() - before), "a right-click on the icon opened no menu")
+        time.sleep(0.3)
+        # Show, Disable, Browsers.
+        subprocess.run(["xdotool", "key", "--delay", "100", "Down", "Down", "Down", "Return"], check=True)
+        wait_for(lambda: windows_named("Browsers"), "the menu's Browsers opened no view")
+        # The installed browsers are looked for in the background.
+        time.sleep(3)
+        screenshot(shot)
+        report = os.path.join(program.runtime, "tavro-popup-blocker", "protection")
+        assert os.path.exists(report), "the running program wrote no report"
+        extension.close()
+        p.send_signal(signal.SIGTERM)
+        assert p.wait(timeout=20) == 0
+        assert not os.path.exists(report), "the report outlived the program"
+    finally:
+        tray.terminate()
+        tray.wait()
+
+
 CASES = {
     "caption": case_caption,
     "second-instance": case_second_instance,
@@ -261,6 +321,7 @@ CASES = {
     "bad-setting": case_bad_setting,
     "tray": case_tray,
     "late-tray": case_late_tray,
+    "browsers": case_browsers,
 }
 
 

@@ -115,6 +115,27 @@ TEST_P(ExtensionProfile, WhatThePageSaysOfItselfDecides) {
               c.closed ? std::vector<std::string>{"ads.example"} : std::vector<std::string>{});
 }
 
+// The "Browsers" view counts profiles by the family their hello named, read
+// on another thread than the one that hears it.
+TEST_F(ExtensionProfile, EachProfileIsCountedInTheFamilyItsHelloNamedWhileItIsConnected) {
+    ExtensionBrowsers browsers(wire::socketPathIn(m_runtime));
+    const auto familiesBecome = [&](const std::vector<std::string>& expected) {
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (browsers.families() != expected && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return browsers.families() == expected;
+    };
+    FramePeer chromium = FramePeer::connectTo(wire::socketPathIn(m_runtime));
+    ASSERT_TRUE(chromium.writeFrame(R"({"type":"hello","protocol":2,"browser":"chromium"})"));
+    EXPECT_TRUE(familiesBecome({"chromium"}));
+    {
+        FramePeer firefox = FramePeer::connectTo(wire::socketPathIn(m_runtime));
+        ASSERT_TRUE(firefox.writeFrame(R"({"type":"hello","protocol":2,"browser":"firefox"})"));
+        EXPECT_TRUE(familiesBecome({"chromium", "firefox"}));
+    }
+    EXPECT_TRUE(familiesBecome({"chromium"})) << "a profile that went is still counted";
+}
+
 INSTANTIATE_TEST_SUITE_P(Answers, ExtensionProfile, ::testing::ValuesIn(ProbeCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
