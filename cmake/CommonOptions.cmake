@@ -1,3 +1,8 @@
+option(TAVRO_SANITIZE_THREAD "Build with ThreadSanitizer" OFF)
+if(TAVRO_SANITIZE AND TAVRO_SANITIZE_THREAD)
+    message(FATAL_ERROR "ThreadSanitizer cannot be combined with AddressSanitizer")
+endif()
+
 # INTERFACE targets carry the language level, warnings and sanitizers for every
 # target of ours: tavro_options for our own code, tavro_qt_options for code that
 # includes Qt's headers, which are not clean under the stricter warnings.
@@ -10,6 +15,17 @@ function(tavro_common_options target)
         target_compile_options(${target} INTERFACE
             -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
         target_link_options(${target} INTERFACE -fsanitize=address,undefined)
+    endif()
+    if(TAVRO_SANITIZE_THREAD)
+        # Unoptimised, every access checked runs so slowly that the tests'
+        # peers, which hold real deadlines, give up on megabyte messages. A
+        # report needs only the line tables, which cost less to build.
+        target_compile_options(${target} INTERFACE -fsanitize=thread -fno-omit-frame-pointer -O1 -g1)
+        target_link_options(${target} INTERFACE -fsanitize=thread)
+        # Asio's fences around a handler's call are beyond ThreadSanitizer (the
+        # compiler refuses them); the mutexes of its queue, which it does see,
+        # are what hands a handler from one thread to another.
+        target_compile_definitions(${target} INTERFACE BOOST_ASIO_DISABLE_FENCED_BLOCK)
     endif()
 endfunction()
 
