@@ -18,9 +18,8 @@ function(tavro_common_options target)
     endif()
     if(TAVRO_SANITIZE_THREAD)
         # Unoptimised, every access checked runs so slowly that the tests'
-        # peers, which hold real deadlines, give up on megabyte messages. A
-        # report needs only the line tables, which cost less to build.
-        target_compile_options(${target} INTERFACE -fsanitize=thread -fno-omit-frame-pointer -O1 -g1)
+        # peers, which hold real deadlines, give up on megabyte messages.
+        target_compile_options(${target} INTERFACE -fsanitize=thread -fno-omit-frame-pointer -O1)
         target_link_options(${target} INTERFACE -fsanitize=thread)
         # Asio's fences around a handler's call are beyond ThreadSanitizer (the
         # compiler refuses them); the mutexes of its queue, which it does see,
