@@ -175,18 +175,18 @@ void DevToolsProtocol::forgetProbe(Channel& c, const std::string& id) {
 // Only a page opened by script that can reach its opener can be a pop-up;
 // every other new target goes on at once. Such a page runs up to its first
 // document request, which the browser then holds: the request tells the
-// address, which the page has not got yet.
+// address, which the page has not got yet. A page that an earlier connection
+// left waiting (a program killed at that moment) is told as not waiting when
+// the program connects again, yet waits on: every page is told to run.
 void DevToolsProtocol::attached(Channel& c, Json& params) {
     const auto target = attachedOf(params);
     if (!target)
         return;
     m_targetOf[target->session] = target->targetId;
     m_sessionOf[target->targetId] = target->session;
-    if (!target->waiting)
-        return;
     const auto& page = target->page;
-    if (page && !page->openerId.empty() && page->canAccessOpener && m_stage == Stage::Serving &&
-        m_mirror->news().judged()) {
+    if (target->waiting && page && !page->openerId.empty() && page->canAccessOpener &&
+        m_stage == Stage::Serving && m_mirror->news().judged()) {
         m_held[page->id] = Hold{target->session, {}, browsers::Clock::now()};
         c.post("Fetch.enable", FirstDocument, target->session);
     }
