@@ -9,7 +9,7 @@
 const api = globalThis.browser ?? globalThis.chrome;
 
 const HOST = "tavro_popup_blocker";
-const PROTOCOL = 2;
+const PROTOCOL = 3;
 const FIRST_REST_MS = 1000;
 // Chromium stops a service worker that has made no call for 30 s, and a
 // stopped worker waits for the next browser event before it tries again: the
@@ -25,6 +25,9 @@ const PROBE_DEADLINE_MS = 500;
 // a busy browser takes longer.
 const SOURCE_WAIT_MS = 300;
 const WINDOW_TYPES = ["normal", "popup", "panel", "app", "devtools"];
+// The longest a new tab's first request waits for the program's word: the
+// hold is let go by this timer whatever the program does, stopped or gone.
+const HOLD_MS = 1000;
 
 let port = null;
 let retry = null;
@@ -39,6 +42,14 @@ const waiting = new Map();
 // Messages that need the browser's answers first leave in the order of their
 // events, so that a page's end never overtakes its announcement.
 let queue = Promise.resolve();
+// Whether the program judges pages now (blocking is on): only then is a new
+// tab's first request held for its word.
+let judging = false;
+// New tabs that have made no request yet, and the requests held: by number,
+// the tab and how the hold ends.
+const fresh = new Set();
+const holds = new Map();
+let nextHold = 1;
 
 function enqueue(produce) {
     queue = queue
@@ -135,6 +146,8 @@ function connect() {
         void api.runtime.lastError;
         if (port === opened)
             port = null;
+        judging = false;
+        letAllGo();
         restAndRetry(absent || (!answered && Date.now() - since < REACHED_AFTER_MS));
     });
     post({type: "hello", protocol: PROTOCOL, browser: browserFamily(), extension: api.runtime.getManifest().version});
@@ -161,6 +174,60 @@ function withDeadline(promise, ms) {
         timer = setTimeout(() => reject(new Error("no answer in time")), ms);
     });
     return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
+function letGo(hold, verdict) {
+    const held = holds.get(hold);
+    if (!held)
+        return;
+    holds.delete(hold);
+    clearTimeout(held.timer);
+    held.resolve(verdict);
+}
+
+function letAllGo() {
+    for (const hold of [...holds.keys()])
+        letGo(hold, {});
+}
+
+// Whether the page in the tab can reach its opener, asked of the empty
+// document a new tab shows before its first request is let go.
+async function reachesOpener(tabId) {
+    try {
+        const results = await api.scripting.executeScript(
+            {target: {tabId}, injectImmediately: true, func: () => window.opener !== null});
+        const result = results?.[0]?.result;
+        return typeof result === "boolean" ? result : null;
+    } catch {
+        return null;
+    }
+}
+
+// A new tab's first request, opened from another page, waits while the
+// program judges the tab by the address it asks for: a pop-up the program
+// closes never sends it.
+function holdFirstRequest(details) {
+    if (details.tabId < 0 || !fresh.delete(details.tabId) || !port || !judging || !details.originUrl)
+        return {};
+    const tabId = details.tabId;
+    return new Promise((resolve) => {
+        const hold = nextHold++;
+        holds.set(hold, {tab: tabId, resolve, timer: setTimeout(() => letGo(hold, {}), HOLD_MS)});
+        Promise.all([reachesOpener(tabId), placeOf(tabId)]).then(([opener, place]) => {
+            if (!place || !holds.has(hold))
+                return letGo(hold, {});
+            post({
+                type: "held",
+                hold,
+                tab: tabId,
+                window: place.window,
+                windowType: place.windowType,
+                url: details.url,
+                sourceTab: sources.get(tabId) ?? place.tab.openerTabId ?? null,
+                opener,
+            });
+        });
+    });
 }
 
 // Run in the page's frame, in the extension's own world: it reads, and
@@ -205,8 +272,22 @@ function obey(message) {
         return;
     switch (message.type) {
     case "close":
-        if (Number.isInteger(message.tab))
+        if (Number.isInteger(message.tab)) {
+            for (const [hold, held] of holds) {
+                if (held.tab === message.tab)
+                    letGo(hold, {cancel: true});
+            }
             api.tabs.remove(message.tab).catch(() => {});
+        }
+        break;
+    case "release":
+        if (Number.isInteger(message.hold))
+            letGo(message.hold, {});
+        break;
+    case "judging":
+        judging = message.on === true;
+        if (!judging)
+            letAllGo();
         break;
     case "probe":
         if (Number.isInteger(message.id) && Number.isInteger(message.tab))
@@ -266,6 +347,7 @@ api.webNavigation.onCreatedNavigationTarget.addListener((details) => {
 });
 
 api.tabs.onCreated.addListener((tab) => {
+    fresh.add(tab.id);
     waiting.set(tab.id, setTimeout(() => announceCreated(tab.id), SOURCE_WAIT_MS));
 });
 
@@ -288,6 +370,7 @@ api.tabs.onAttached.addListener((tabId, attach) => {
 
 api.tabs.onRemoved.addListener((tabId) => {
     sources.delete(tabId);
+    fresh.delete(tabId);
     clearTimeout(waiting.get(tabId));
     waiting.delete(tabId);
     enqueue(() => ({type: "gone", tab: tabId}));
@@ -317,6 +400,15 @@ api.runtime.onMessage.addListener((message, sender) => {
     if (sender.id === api.runtime.id && sender.tab && typeof message?.ctrl === "boolean")
         post({type: "ctrl", down: message.ctrl});
 });
+
+// Only Firefox lets a listener's answer wait for a promise, and only its
+// package asks to (extension/CMakeLists.txt): Chromium answers a blocking
+// listener at once, and makes every page's request wait on an unpacked
+// extension that asks for requests at all. There pop-ups are closed once they
+// appear.
+if (browserFamily() === "firefox" && api.webRequest)
+    api.webRequest.onBeforeRequest.addListener(holdFirstRequest, {urls: ["<all_urls>"], types: ["main_frame"]},
+                                               ["blocking"]);
 
 // Chromium starts the worker at the browser's start only for a listener of these.
 api.runtime.onStartup.addListener(connect);

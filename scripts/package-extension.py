@@ -9,7 +9,8 @@
 extension/ serves both browsers from one manifest; each package leaves out
 what its store rejects or warns of: the "key" that fixes the unpacked
 folder's id (a store signs with its own), for Chrome the keys only Firefox
-reads, for Firefox the service worker it ignores. npm's web-ext lints the
+reads, for Firefox the service worker it ignores; Firefox's also asks to
+hold requests, which only Firefox grants. npm's web-ext lints the
 Firefox package, which must come out with no error and no warning, and the
 shared folder, which must have no error. $WEB_EXT names another web-ext.
 """
@@ -40,6 +41,8 @@ def chrome_manifest():
 def firefox_manifest():
     m = manifest()
     del m["key"], m["background"]["service_worker"]
+    # Firefox alone lets the extension hold a new tab's first request (see extension/CMakeLists.txt).
+    m["permissions"] += ["webRequest", "webRequestBlocking"]
     return m
 
 

@@ -13,8 +13,10 @@ namespace {
 
 // How soon a page that could not be asked is asked again.
 constexpr std::chrono::milliseconds RetryAfter{50};
-// The first version of the messages that answers a ping.
+// The first version of the messages that answers a ping, and the first that
+// holds a new tab's first request.
 constexpr int PingSince = 2;
+constexpr int HoldSince = 3;
 
 // The browser's number for a tab or window, as the mirror names it; empty
 // when the member is missing or not a whole number.
@@ -67,6 +69,8 @@ void ExtensionProtocol::start(Channel& c, PageMirror& mirror) {
     m_stage = Stage::Starting;
     m_openers.clear();
     m_retries.clear();
+    m_held.clear();
+    m_judgingTold.reset();
     c.onEvent = [this, &c](const Json& message) { hear(c, message); };
 }
 
@@ -84,7 +88,9 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         mirror.startOver();
         m_openers.clear();
         m_retries.clear();
+        m_held.clear();
         m_stage = Stage::Serving;
+        judging(c);
         const auto tabs = message.find("tabs");
         if (tabs != message.end() && tabs->is_array()) {
             for (const Json& page : *tabs) {
@@ -94,6 +100,12 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         }
     } else if (m_stage != Stage::Serving) {
         return;
+    } else if (type == "held") {
+        held(c, message);
+    } else if (m_held.contains(tab) && (type == "opened" || type == "created")) {
+        // Told of already, with its request: only its source is news.
+        if (const std::string source = numberOf(message, "sourceTab"); !source.empty())
+            m_openers[tab] = source;
     } else if (type == "opened" || type == "created") {
         // A source told after its tab: the tab is told of again, with it.
         const auto told = m_openers.find(tab);
@@ -111,6 +123,7 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         mirror.windowNamed(tab, windowOf(message));
     } else if (type == "gone" && !tab.empty()) {
         m_openers.erase(tab);
+        m_held.erase(tab);
         std::erase_if(m_retries, [&](const Retry& retry) { return retry.tab == tab; });
         mirror.pageGone(tab);
     } else if (type == "ctrl") {
@@ -141,6 +154,63 @@ void ExtensionProtocol::appeared(Channel& c, const Json& page) {
         m_mirror->reachesOpener(tab, false);
     if (probes)
         probe(c, tab, url, answerDue(unnamed));
+}
+
+// A new tab another page opened, its first request held: it is judged by
+// that request's address once it has said that it can reach its opener; a
+// tab that cannot, or could not say, is let go at once, and one whose window
+// the mirror would wait for is let go by the turn when its time is up.
+void ExtensionProtocol::held(Channel& c, const Json& message) {
+    const std::string tab = numberOf(message, "tab");
+    const auto number = message.find("hold");
+    if (tab.empty() || number == message.end() || !number->is_number_integer())
+        return;
+    const long hold = number->get<long>();
+    const auto opener = message.find("opener");
+    const std::string url = stringField(message, "url");
+    if (opener == message.end() || !opener->is_boolean() || !opener->get<bool>() || url.empty() ||
+        !m_mirror->news().judged()) {
+        c.post("release", {{"hold", hold}});
+        return;
+    }
+    std::string source = numberOf(message, "sourceTab");
+    m_openers[tab] = source;
+    if (!m_mirror->knows(tab))
+        m_mirror->appeared(tab, url, source.empty() ? UnnamedOpener : source, false, windowOf(message));
+    else
+        m_mirror->windowNamed(tab, windowOf(message));
+    m_mirror->reachesOpener(tab, true);
+    m_held[tab] = Hold{hold, Clock::now()};
+    m_mirror->held(tab, url);
+}
+
+void ExtensionProtocol::release(Channel& c, const std::string& page) {
+    const auto hold = m_held.find(page);
+    if (hold == m_held.end())
+        return;
+    c.post("release", {{"hold", hold->second.number}});
+    m_mirror->released(page);
+    m_held.erase(hold);
+}
+
+void ExtensionProtocol::releaseAll(Channel& c) {
+    while (!m_held.empty())
+        release(c, m_held.begin()->first);
+}
+
+// The extension holds nothing for a program that does not judge; it lets go
+// by itself of what it holds when the connection ends.
+void ExtensionProtocol::judging(Channel& c) {
+    const bool on = m_mirror->news().judged();
+    if (m_version < HoldSince || m_judgingTold == on)
+        return;
+    m_judgingTold = on;
+    c.post("judging", {{"on", on}});
+}
+
+bool ExtensionProtocol::finish(Channel& c) {
+    releaseAll(c);
+    return true;
 }
 
 Clock::time_point ExtensionProtocol::answerDue(bool unnamed) {
@@ -179,6 +249,19 @@ void ExtensionProtocol::answered(const std::string& tab, const std::string& url,
 std::optional<Clock::time_point> ExtensionProtocol::turn(Channel& c, Clock::time_point now) {
     std::vector<Retry> due;
     std::optional<Clock::time_point> next;
+    if (m_stage == Stage::Serving)
+        judging(c);
+    // A verdict that has not come in time is not waited for.
+    std::vector<std::string> overdue;
+    for (const auto& [page, hold] : m_held) {
+        const auto until = hold.since + browsers::HoldFor;
+        if (until <= now)
+            overdue.push_back(page);
+        else
+            next = next ? std::min(*next, until) : until;
+    }
+    for (const std::string& page : overdue)
+        release(c, page);
     std::erase_if(m_retries, [&](Retry& retry) {
         if (retry.due > now) {
             next = next ? std::min(*next, retry.due) : retry.due;
@@ -202,7 +285,9 @@ bool ExtensionProtocol::keepAlive(Channel& c) {
     return true;
 }
 
+// A held tab closed never sends its request.
 void ExtensionProtocol::close(Channel& c, const std::string& page) {
+    m_held.erase(page);
     c.post("close", {{"tab", tabNumber(page)}});
 }
 

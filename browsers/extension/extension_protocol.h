@@ -72,6 +72,9 @@ public:
     void close(Channel& c, const std::string& page) override;
     void open(Channel& c, const std::string& url) override;
     std::optional<Clock::time_point> turn(Channel& c, Clock::time_point now) override;
+    void release(Channel& c, const std::string& page) override;
+    void releaseAll(Channel& c) override;
+    bool finish(Channel& c) override;
 
     // Puts one message into the mirror; the questions it raises go out on c.
     void hear(Channel& c, const Json& message);
@@ -89,7 +92,15 @@ private:
         Clock::time_point due;
     };
 
+    // A new tab's first request, which the extension holds for the scan's verdict.
+    struct Hold {
+        long number = 0;
+        Clock::time_point since;
+    };
+
     static Clock::time_point answerDue(bool unnamed);
+    void held(Channel& c, const Json& message);
+    void judging(Channel& c);
 
     void appeared(Channel& c, const Json& page);
     void probe(Channel& c, const std::string& tab, const std::string& url, Clock::time_point until);
@@ -106,6 +117,9 @@ private:
     // about themselves.
     std::map<std::string, std::string> m_openers;
     std::vector<Retry> m_retries;
+    std::map<std::string, Hold> m_held;
+    // What the extension was last told of whether pages are judged.
+    std::optional<bool> m_judgingTold;
 };
 
 } // namespace tavro::extension

@@ -45,6 +45,11 @@ printf '%s' '{"id":5,"error":{"code":-32000,"message":"No target with given id"}
 printf '%s\n' '{"method":"Target.attachedToTarget","params":{"sessionId":"S2","targetInfo":{"targetId":"A","type":"page","url":"","openerId":"B","canAccessOpener":true},"waitingForDebugger":true}}' \
     '{"method":"Fetch.requestPaused","sessionId":"S2","params":{"requestId":"R","frameId":"A","resourceType":"Document","request":{"url":"http://ads.example/","method":"GET"}}}' \
     '{"method":"Target.detachedFromTarget","params":{"sessionId":"S2","targetId":"A"}}' >"$work/corpus/held"
+printf '%s\n' '{"type":"hello","protocol":3,"browser":"firefox"}' \
+    '{"type":"tabs","tabs":[{"tab":1,"window":1,"windowType":"normal","url":"http://site.example/","sourceTab":null}]}' \
+    '{"type":"held","hold":1,"tab":2,"window":2,"windowType":"popup","url":"http://ads.example/","sourceTab":null,"opener":true}' \
+    '{"type":"opened","tab":2,"window":2,"windowType":"popup","sourceTab":1,"url":"http://ads.example/"}' \
+    '{"type":"gone","tab":2}' >"$work/corpus/held-tab"
 printf '%s' '{"method":"Target.targetInfoChanged","params":{"targetInfo":{"targetId":"A","type":"page","url":"http://ads.example/","openerId":"B","canAccessOpener":true}}}' >"$work/corpus/event"
 
 status=0

@@ -139,6 +139,75 @@ TEST_F(ExtensionProfile, EachProfileIsCountedInTheFamilyItsHelloNamedWhileItIsCo
 INSTANTIATE_TEST_SUITE_P(Answers, ExtensionProfile, ::testing::ValuesIn(ProbeCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// From the third version on, the extension holds a new tab's first request
+// while the program judges it: the scan's close ends the hold (the tab and its
+// request go), what the scan keeps is let go, and a tab that cannot reach its
+// opener, or whose verdict does not come, is let go without one. The
+// extension is told whether pages are judged before it holds anything.
+TEST_F(ExtensionProfile, AHeldTabIsClosedOrLetGoAndNeverKeptWaiting) {
+    using Json = nlohmann::json;
+    struct Row {
+        const char* name;
+        std::string url;
+        bool reachesOpener;
+        bool scans;
+        const char* verdict; // the program's word on the hold
+    };
+    const Row rows[] = {
+        {"not allowed", "http://ads.example/win.html", true, true, "close"},
+        {"allowed", "http://ok.example/sign-in", true, true, "release"},
+        {"noopener", "http://ads.example/win.html", false, true, "release"},
+        {"no verdict in time", "http://ads.example/win.html", true, false, "release"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtensionBrowsers browsers(wire::socketPathIn(m_runtime));
+        FramePeer extension = FramePeer::connectTo(wire::socketPathIn(m_runtime));
+        fakes::FakePlatform fake;
+        Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,
+                          fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+        Quellit form(platform);
+        form.lstWhiteList.append("ok.example");
+        ASSERT_TRUE(
+            extension.writeFrame(Json{{"type", "hello"}, {"protocol", 3}, {"browser", "firefox"}}.dump()));
+        ASSERT_TRUE(extension.writeFrame(Json{{"type", "tabs"},
+                                              {"tabs", Json::array({{{"tab", 1},
+                                                                     {"window", 1},
+                                                                     {"url", "http://site.example/"},
+                                                                     {"windowType", "normal"},
+                                                                     {"sourceTab", nullptr}}})}}
+                                             .dump()));
+        const auto told = extension.readFrame(2000);
+        ASSERT_TRUE(told);
+        EXPECT_EQ(Json::parse(*told),
+                  (Json{{"type", "judging"}, {"id", Json::parse(*told)["id"]}, {"on", true}}));
+        ASSERT_TRUE(extension.writeFrame(Json{
+            {"type", "held"},
+            {"hold", 7},
+            {"tab", 2},
+            {"window", 2},
+            {"windowType", "popup"},
+            {"url", row.url},
+            {"sourceTab", nullptr},
+            {"opener", row.reachesOpener}}.dump()));
+        std::optional<Json> word;
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (!word && std::chrono::steady_clock::now() < deadline) {
+            if (row.scans)
+                Timer1_Timer(form);
+            if (const auto frame = extension.readFrame(20))
+                word = Json::parse(*frame);
+        }
+        ASSERT_TRUE(word);
+        EXPECT_EQ((*word)["type"], row.verdict);
+        EXPECT_EQ(word->value(row.verdict == std::string("close") ? "tab" : "hold", 0),
+                  row.verdict == std::string("close") ? 2 : 7);
+        EXPECT_EQ(fakes::entries(form.lstBlockedUrls), row.verdict == std::string("close")
+                                                           ? std::vector<std::string>{"ads.example"}
+                                                           : std::vector<std::string>{});
+    }
+}
+
 // A browser that has stopped keeps its host's socket open. From the second
 // version of the messages on, a quiet extension is pinged, and one that
 // leaves the ping unanswered is dropped, so that its pages are not taken for
