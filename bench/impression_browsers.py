@@ -10,6 +10,8 @@ import contextlib
 import io
 import json
 import os
+import queue
+import secrets
 import signal
 import subprocess
 import sys
@@ -21,6 +23,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from browsers import FIREFOX_USER_JS  # noqa: E402
 from devtools_reference import DevTools  # noqa: E402
 from program import visible_windows, wait_for, xdotool  # noqa: E402
+from websocket_client import WebSocket  # noqa: E402
 
 # Tells the benchmark's server of each tab's birth and end, by the
 # extension's own clock, and removes the tabs the server names. Never shipped.
@@ -28,15 +31,15 @@ OBSERVER_ID = "impressions-observer@tavro.example"
 OBSERVER_MANIFEST = {"manifest_version": 2, "name": "impressions observer", "version": "1",
                      "browser_specific_settings": {"gecko": {"id": OBSERVER_ID}},
                      "background": {"scripts": ["background.js"]}, "permissions": ["tabs", "http://127.0.0.1/*"]}
-OBSERVER_SCRIPT = """const server = 'http://127.0.0.1:%d';
+OBSERVER_SCRIPT = """const server = 'http://127.0.0.1:%s';
 const tell = (what, id) => fetch(`${server}/tab?what=${what}&id=${id}&at=${performance.now()}`);
 browser.tabs.onCreated.addListener(tab => tell('born', tab.id));
 browser.tabs.onRemoved.addListener(id => tell('died', id));
 (async () => {
   for (;;) {
     try {
-      const ids = await (await fetch(server + '/orders')).json();
-      await browser.tabs.remove(ids).catch(() => {});
+      const ids = await (await fetch(server + '/orders?of=%s')).json();
+      ids.forEach(id => browser.tabs.remove(id).catch(() => {}));
     } catch (e) {
       await new Promise(resolve => setTimeout(resolve, 500));
     }
@@ -156,7 +159,10 @@ class Firefox(Browser):
         packed = io.BytesIO()
         with zipfile.ZipFile(packed, "w") as xpi:
             xpi.writestr("manifest.json", json.dumps(OBSERVER_MANIFEST))
-            xpi.writestr("background.js", OBSERVER_SCRIPT % server.port)
+            # Orders of its own: a request of an observer that went with its browser may still be waiting.
+            token = secrets.token_hex(6)
+            self.orders = server.orders.setdefault(token, queue.Queue())
+            xpi.writestr("background.js", OBSERVER_SCRIPT % (server.port, token))
         with open(os.path.join(profile, "extensions", OBSERVER_ID + ".xpi"), "wb") as f:
             f.write(packed.getvalue())
         server_file = os.path.join(profile, "WebDriverBiDiServer.json")
@@ -178,4 +184,45 @@ class Firefox(Browser):
             self.pages.died(tab, at / 1000)
 
     def close(self, pages):
-        self.server.orders.put([int(page) for page in pages])
+        self.orders.put([int(page) for page in pages])
+
+
+class BidiReferenceCloser:
+    """Firefox's reference closer, as browser_bench's: on a WebDriver BiDi
+    session of its own, taken while the program is not running, it closes
+    each top-level page opened by script the moment Firefox names an address
+    with a host for it, unless spare(address) says the rules would keep it."""
+
+    def __init__(self, port, spare):
+        self.spare = spare
+        self.scripted = set()
+        self.ws = WebSocket(port, "/session", 30)
+        self.ws.send(json.dumps({"id": 1, "method": "session.new", "params": {"capabilities": {}}}))
+        while json.loads(self.ws.receive()).get("id") != 1:
+            pass
+        self.ws.send(json.dumps({"id": 2, "method": "session.subscribe", "params": {
+            "events": ["browsingContext.contextCreated", "browsingContext.navigationStarted"]}}))
+        self.ws.sock.settimeout(None)
+        self.next_id = 3
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        with contextlib.suppress(OSError, AssertionError, ValueError):
+            while True:
+                event = json.loads(self.ws.receive())
+                info = event.get("params", {})
+                if info.get("parent"):
+                    continue
+                if event.get("method") == "browsingContext.contextCreated" and info.get("originalOpener"):
+                    self.scripted.add(info["context"])
+                if info.get("url", "").startswith("http") and info.get("context") in self.scripted:
+                    self.scripted.discard(info["context"])
+                    if not self.spare(info["url"]):
+                        self.ws.send(json.dumps({"id": self.next_id, "method": "browsingContext.close",
+                                                 "params": {"context": info["context"]}}))
+                        self.next_id += 1
+
+    def close(self):
+        with contextlib.suppress(OSError):
+            self.ws.send(json.dumps({"id": 0, "method": "session.end", "params": {}}))
+        self.ws.close()
