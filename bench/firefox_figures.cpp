@@ -32,6 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::BrowserDriver;
 using testing::FirefoxDriver;
+using wire::Channel;
 using wire::Json;
 using wire::WebSocket;
 

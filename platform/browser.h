@@ -75,6 +75,10 @@ public:
     virtual void readArrived() = 0;
     // True once for everything heard since it was last asked.
     virtual bool takeNews() = 0;
+    // Whether a scan follows the news (blocking is on). While none does, a
+    // browser holds no new page for the scan's verdict, and lets go of those
+    // it holds.
+    virtual void judging(bool on) { static_cast<void>(on); }
 };
 
 class BrowserAutomation {

@@ -40,6 +40,38 @@ std::optional<TargetInfo> pageOf(Json& info) {
     return target;
 }
 
+std::optional<Attached> attachedOf(Json& params) {
+    if (!params.is_object())
+        return std::nullopt;
+    Attached attached;
+    attached.session = takeString(params, "sessionId");
+    const auto info = params.find("targetInfo");
+    if (attached.session.empty() || info == params.end() || !info->is_object())
+        return std::nullopt;
+    attached.targetId = takeString(*info, "targetId");
+    if (attached.targetId.empty())
+        return std::nullopt;
+    (*info)["targetId"] = attached.targetId;
+    attached.page = pageOf(*info);
+    const auto waiting = params.find("waitingForDebugger");
+    attached.waiting = waiting != params.end() && waiting->is_boolean() && waiting->get<bool>();
+    return attached;
+}
+
+std::optional<PausedRequest> pausedRequestOf(Json& params) {
+    if (!params.is_object())
+        return std::nullopt;
+    PausedRequest paused;
+    paused.requestId = takeString(params, "requestId");
+    paused.frameId = takeString(params, "frameId");
+    const auto request = params.find("request");
+    if (request != params.end() && request->is_object())
+        paused.url = takeString(*request, "url");
+    if (paused.requestId.empty())
+        return std::nullopt;
+    return paused;
+}
+
 std::optional<long> windowOf(Json answer) {
     const auto result = resultWithoutError(std::move(answer));
     if (!result)

@@ -43,4 +43,23 @@ struct TargetEvent {
 // nothing for any other event or kind of target.
 std::optional<TargetEvent> targetEventOf(Json event);
 
+// A target the browser attached the program to by itself (browser-wide
+// Target.setAutoAttach): the session it opened, and whether the target waits
+// for the program before it runs, its first request included.
+struct Attached {
+    std::string session;
+    std::string targetId;
+    // Set for a page the user can see.
+    std::optional<TargetInfo> page;
+    bool waiting = false;
+};
+std::optional<Attached> attachedOf(Json& params);
+// A request the browser holds for the program (Fetch.requestPaused).
+struct PausedRequest {
+    std::string requestId;
+    std::string url;
+    std::string frameId;
+};
+std::optional<PausedRequest> pausedRequestOf(Json& params);
+
 } // namespace tavro::devtools

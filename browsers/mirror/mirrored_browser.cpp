@@ -2,6 +2,8 @@
 
 #include "platform/error.h"
 
+#include <set>
+
 namespace tavro::browsers {
 
 namespace {
@@ -14,10 +16,26 @@ public:
         if (!m_access.post([id](BrowserProtocol& protocol, Channel& c) { protocol.close(c, id); }))
             throw Error(errc::AutomationError, "The browser has gone");
         m_access.mirror->closeAsked(id);
+        m_closed.insert(id);
+    }
+    // The scan has judged every held page it was shown: what it did not
+    // close, it keeps.
+    void walked(const PageRecords& records) override {
+        std::vector<std::string> kept;
+        for (const auto& record : records)
+            if (record->held && !m_closed.contains(record->id))
+                kept.push_back(record->id);
+        if (kept.empty())
+            return;
+        m_access.post([kept = std::move(kept)](BrowserProtocol& protocol, Channel& c) {
+            for (const std::string& id : kept)
+                protocol.release(c, id);
+        });
     }
 
 private:
     SessionAccess m_access;
+    std::set<std::string> m_closed;
 };
 
 class SessionNewBrowser final : public NewBrowser {

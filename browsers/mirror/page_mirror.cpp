@@ -207,6 +207,31 @@ void PageMirror::loading(const std::string& id, const std::string& url) {
     changed(id, *page);
 }
 
+// The address is the one the page is going to, as for a page loading: the
+// document that address brings is probed once it shows, should the page be let
+// go without a verdict.
+void PageMirror::held(const std::string& id, const std::string& url) {
+    const std::lock_guard lock(m_mutex);
+    Page* page = find(id);
+    if (page == nullptr)
+        return;
+    page->held = true;
+    page->url = url;
+    if (page->kind == Kind::Asked)
+        page->kind = Kind::Unasked; // nothing to ask until the page loads
+    page->kindUrl.clear();
+    changed(id, *page);
+}
+
+void PageMirror::released(const std::string& id) {
+    const std::lock_guard lock(m_mutex);
+    Page* page = find(id);
+    if (page == nullptr || !page->held)
+        return;
+    page->held = false;
+    page->record.reset();
+}
+
 void PageMirror::reachesOpener(const std::string& id, bool reaches) {
     const std::lock_guard lock(m_mutex);
     Page* page = find(id);
@@ -396,6 +421,10 @@ std::shared_ptr<const PageRecord> PageMirror::recordOf(const std::string& id, co
         record.html = page.html;
     if (page.popup)
         record.menuBar = !*page.popup;
+    if (page.held && page.popup && page.reachesOpener) {
+        record.held = true;
+        record.html = true;
+    }
     return std::make_shared<const PageRecord>(std::move(record));
 }
 

@@ -42,12 +42,16 @@ public:
     void tell();
     // Tells no more news, as a browser that sends none (the ticks alone).
     void mute() { m_muted = true; }
+    void judging(bool on) override { m_judging = on; }
+    // From any thread: whether a scan follows the news.
+    bool judged() const { return m_judging; }
 
 private:
     int m_handle = -1;
     std::atomic<bool> m_news{false};
     std::atomic<bool> m_signalled{false};
     std::atomic<bool> m_muted{false};
+    std::atomic<bool> m_judging{true};
     std::mutex m_listenerMutex;
     std::function<void()> m_listener;
 };
@@ -107,6 +111,11 @@ public:
     // The page is loading this address while its old document still shows:
     // it is judged by the address it is going to.
     void loading(const std::string& id, const std::string& url);
+    // The browser holds the page before it requests this address, its first:
+    // it is judged by that address, as the HTML page it almost always is,
+    // once the rest of its facts are in. released() once it is let go.
+    void held(const std::string& id, const std::string& url);
+    void released(const std::string& id);
     // The browser's own word on whether the page can still reach its opener.
     void reachesOpener(const std::string& id, bool reaches);
     // A question about the page's browser window is out; decisions on pop-up
@@ -169,6 +178,7 @@ private:
         // Whether the page sits in a pop-up window: decided once.
         std::optional<bool> popup;
         std::optional<MirrorClock::time_point> closeAskedAt;
+        bool held = false;
         std::shared_ptr<const PageRecord> record;
     };
 

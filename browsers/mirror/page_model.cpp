@@ -63,8 +63,13 @@ public:
     PageWalk(std::shared_ptr<PageCloser> closer, PageRecords records)
         : m_closer(std::move(closer)), m_records(std::move(records)) {}
     std::shared_ptr<BrowserWindow> next() override {
-        if (m_next >= m_records.size())
+        if (m_next >= m_records.size()) {
+            if (!m_over) {
+                m_over = true;
+                m_closer->walked(m_records);
+            }
             return nullptr;
+        }
         return std::make_shared<PageWindow>(m_closer, m_records[m_next++]);
     }
 
@@ -72,6 +77,7 @@ private:
     std::shared_ptr<PageCloser> m_closer;
     PageRecords m_records;
     std::size_t m_next = 0;
+    bool m_over = false;
 };
 
 } // namespace

@@ -27,6 +27,10 @@ struct PageRecord {
     // in which window its opener is; the page then reads as showing its menu
     // bar.
     std::optional<bool> menuBar;
+    // The browser holds the page before its first request, until it is let go
+    // or closed; it is judged by the address it is about to load, as the HTML
+    // page that address almost always is. Set only once every other fact is in.
+    bool held = false;
 };
 
 // Asks the browser to close a page; the request is written and not waited for.
@@ -35,6 +39,10 @@ public:
     virtual ~PageCloser() = default;
     // Raises an Error when the browser has gone or does not take the request.
     virtual void close(const PageRecord& page) = 0;
+    // The walk over these records is over: a held page it left open is let go.
+    virtual void walked(const std::vector<std::shared_ptr<const PageRecord>>& records) {
+        static_cast<void>(records);
+    }
 };
 
 // The records of one walk. Each is held on its own: an address may be

@@ -48,6 +48,9 @@ bool Session::turn(Clock::time_point now) {
             return false;
         }
     }
+    // No scan will judge what the browser holds for one.
+    if (!m_mirror.news().judged())
+        m_protocol.releaseAll(m_channel);
     m_due = now + Turn;
     if (const auto next = m_mirror.expireProbes(now))
         m_due = std::min(m_due, *next);

@@ -38,6 +38,13 @@ public:
     virtual void close(Channel& c, const std::string& page) = 0;
     // Opens a page in a new window of the browser.
     virtual void open(Channel& c, const std::string& url) = 0;
+    // Lets a page the browser holds before its first request go on; the
+    // second lets every such page go.
+    virtual void release(Channel& c, const std::string& page) {
+        static_cast<void>(c);
+        static_cast<void>(page);
+    }
+    virtual void releaseAll(Channel& c) { static_cast<void>(c); }
     // The protocol's own timed work (a question asked again); returns when
     // it next has some.
     virtual std::optional<Clock::time_point> turn(Channel& c, Clock::time_point now) {

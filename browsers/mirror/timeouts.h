@@ -4,6 +4,11 @@
 
 namespace tavro::browsers {
 
+// The longest a browser is kept holding a new page before its first request
+// while the scan's verdict is awaited (a window thread that has stalled, say):
+// the page is then let go, and closed after it loads if the verdict says so.
+inline constexpr std::chrono::milliseconds HoldFor{500};
+
 // How long the program waits for a browser. Every wait happens on the
 // browser's own thread; these bound how long that thread waits, and how soon
 // what a browser failed to say is taken as not coming.

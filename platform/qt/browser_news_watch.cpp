@@ -12,6 +12,9 @@ BrowserNewsWatch::BrowserNewsWatch(std::vector<BrowserNews*> news, std::function
     m_scanTimer.setSingleShot(true);
     m_scanTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_scanTimer, &QTimer::timeout, this, [this] { runScan(); });
+    // Blocking is switched on and off by the window, which tells nobody.
+    QObject::connect(&m_judgeTimer, &QTimer::timeout, this, [this] { judge(); });
+    m_judgeTimer.start(200);
     m_sources.reserve(news.size());
     for (BrowserNews* source : news) {
         m_sources.push_back(Source{source});
@@ -68,8 +71,18 @@ void BrowserNewsWatch::rewatch(Source& source) {
     }
 }
 
+void BrowserNewsWatch::judge() {
+    const bool on = m_allowed();
+    if (on == m_judging)
+        return;
+    m_judging = on;
+    for (const Source& source : m_sources)
+        source.news->judging(on);
+}
+
 void BrowserNewsWatch::settle() {
     rewatch();
+    judge();
     // Every source is asked, so none keeps old news for later.
     bool news = false;
     for (const Source& source : m_sources)
@@ -85,7 +98,8 @@ void BrowserNewsWatch::settle() {
 void BrowserNewsWatch::runScan() {
     m_lastScans[0] = m_lastScans[1];
     m_lastScans[1] = Clock::now();
-    if (m_allowed()) {
+    judge();
+    if (m_judging) {
         ++m_scans;
         m_scan();
     }

@@ -18,7 +18,9 @@ namespace tavro::qt {
 // are allowed (blocking is on). A burst of news gives one scan at once and at
 // most one more right after it, never a queue; beyond that, no more than two
 // announced scans start within any stretch of `window`, so a page that opens
-// windows without end costs a few scans a second.
+// windows without end costs a few scans a second. The browsers are told
+// whether scans are allowed, so that none holds a page for a verdict that
+// will not come.
 class BrowserNewsWatch final : public QObject {
 public:
     static constexpr std::chrono::milliseconds DefaultWindow{400};
@@ -47,6 +49,7 @@ private:
     void rewatch(Source& source);
     void settle();
     void runScan();
+    void judge();
 
     std::vector<Source> m_sources;
     std::function<bool()> m_allowed;
@@ -54,6 +57,8 @@ private:
     std::chrono::milliseconds m_window;
     bool m_settlePosted = false;
     QTimer m_scanTimer;
+    QTimer m_judgeTimer;
+    bool m_judging = true;
     // The starts of the last two announced scans, the earlier first.
     Clock::time_point m_lastScans[2]{};
     int m_scans = 0;

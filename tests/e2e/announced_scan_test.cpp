@@ -20,14 +20,18 @@
 #include "tests/support/virtual_display.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace tavro {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::BrowserDriver;
+using Clock = std::chrono::steady_clock;
 
 constexpr const char* OpenerPage = R"(<!doctype html><title>opener</title><script>
 window.open('http://ads.localhost:' + location.port + '/ad.html', 'p', 'width=320,height=240');
@@ -84,6 +88,117 @@ protected:
     bool blocking = true;
     qt::BrowserNewsWatch watch{browser.news(), [this] { return blocking; }, [this] { Timer1_Timer(form); }};
 };
+
+// Opens, as it loads, one kind of page marked with the query's nonce, and
+// puts in its title whether the script got the new window in its hands.
+constexpr const char* KindOpener = R"(<!doctype html><title>opener</title><body><script>
+const q = new URLSearchParams(location.search);
+const at = (host, path) => 'http://' + host + ':' + location.port + path + '?n=' + q.get('n');
+const place = 'width=320,height=240';
+const kinds = {
+  cross: () => window.open(at('ads.localhost', '/ad.html'), '', place),
+  same: () => window.open(at(location.hostname, '/ad.html'), '', place),
+  tab: () => window.open(at('ads.localhost', '/ad.html')),
+  noopener: () => window.open(at('ads.localhost', '/ad.html'), '_blank', 'noopener'),
+  allowed: () => window.open(at('ok.localhost', '/ad.html'), '', place),
+  post: () => {
+    const w = window.open('', 'sign-in', place);
+    const form = document.createElement('form');
+    form.method = 'POST';
+    form.target = 'sign-in';
+    form.action = at('ok.localhost', '/ad.html');
+    form.innerHTML = '<input name="token" value="' + q.get('n') + '">';
+    document.body.append(form);
+    form.submit();
+    return w;
+  },
+};
+document.title = kinds[q.get('kind')]() ? 'in hand' : 'null';
+</script>)";
+
+// A pop-up the rules close is closed before it asks for its page: the server
+// never hears of it. One they keep loads as it would without the program,
+// the body of a form sent to it and the opener's hold on it kept.
+TEST_F(AnnouncedScan, ABlockedPopupsPageIsNeverRequestedAndAKeptOneLoadsAsItWould) {
+    struct Row {
+        const char* kind;
+        bool blocked;
+    };
+    const Row rows[] = {{"cross", true},     {"same", true},     {"tab", false},
+                        {"noopener", false}, {"allowed", false}, {"post", false}};
+    s_server->page("/kinds.html", KindOpener);
+    form.lstWhiteList.append(s_server->domain("ok.localhost"));
+    start();
+    int nonce = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kind);
+        const std::string n = "n=" + std::to_string(++nonce) + "-" + row.kind;
+        const std::size_t tones = fake.tone.calls.size();
+        driver.open(s_server->url("site.localhost", "/kinds.html?kind=" + std::string(row.kind) + "&" + n));
+        qttest::processUntil(
+            [&] { return fake.tone.calls.size() > tones || !s_server->requested("/ad.html?" + n).empty(); },
+            5000);
+        qttest::processUntil([] { return false; }, 300); // a late request would show now
+        const auto requests = s_server->requested("/ad.html?" + n);
+        EXPECT_EQ(fake.tone.calls.size() - tones, row.blocked ? 1U : 0U);
+        ASSERT_EQ(requests.size(), row.blocked ? 0U : 1U);
+        if (std::string(row.kind) == "post") {
+            EXPECT_EQ(requests.front().method, "POST");
+            EXPECT_EQ(requests.front().body, "token=" + n.substr(2));
+        }
+        const auto opener =
+            BrowserDriver::matching(driver.pages(), "kinds.html?kind=" + std::string(row.kind));
+        ASSERT_EQ(opener.size(), 1U);
+        if (std::string(row.kind) != "noopener") {
+            EXPECT_EQ(opener.front().title, "in hand") << "window.open gave the script nothing";
+        }
+    }
+}
+
+// No page is held hostage: a pop-up held for a verdict that does not come
+// is let go, whatever keeps it from coming. The window's thread is taken to
+// have stalled throughout (no event is processed), so only the adapter can
+// let the page go. A killed program ends its connection as a dropped link does.
+TEST_F(AnnouncedScan, AHeldPopupIsLetGoWhateverKeepsItsVerdict) {
+    enum class End { NoVerdict, LinkDropped, ProgramEnds, BlockingOff };
+    const std::pair<const char*, End> rows[] = {{"no verdict", End::NoVerdict},
+                                                {"link dropped", End::LinkDropped},
+                                                {"program ends", End::ProgramEnds},
+                                                {"blocking off", End::BlockingOff}};
+    browser.mirror().news().judging(false); // the fixture's own watch holds nothing
+    s_server->page("/kinds.html", KindOpener);
+    int nonce = 0;
+    for (const auto& [name, end] : rows) {
+        SCOPED_TRACE(name);
+        auto held = std::make_unique<devtools::DevToolsBrowserAutomation>(
+            devtools::BrowserPlaces{{s_chromium->portFile()}, {}}, patient());
+        ASSERT_TRUE(held->mirror().waitConnected(10s));
+        const std::string n = "n=hold-" + std::to_string(++nonce);
+        driver.open(s_server->url("site.localhost", "/kinds.html?kind=cross&" + n));
+        const auto isHeld = [&] {
+            const auto pages = held->mirror().snapshot();
+            return std::any_of(pages.begin(), pages.end(), [](const auto& page) { return page->held; });
+        };
+        const auto heldSince = Clock::now();
+        while (!isHeld() && Clock::now() - heldSince < 10s)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(isHeld());
+        ASSERT_TRUE(s_server->requested("/ad.html?" + n).empty());
+        const auto since = Clock::now();
+        if (end == End::LinkDropped)
+            held->link().letGo();
+        else if (end == End::ProgramEnds)
+            held.reset();
+        else if (end == End::BlockingOff)
+            held->mirror().news().judging(false);
+        while (s_server->requested("/ad.html?" + n).empty() && Clock::now() - since < 10s)
+            std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(s_server->requested("/ad.html?" + n).size(), 1U) << "the page is still held";
+        std::printf("%s: let go after %lld ms\n", name,
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count()));
+    }
+}
 
 testing::PageServer* AnnouncedScan::s_server = nullptr;
 testing::ChromiumProcess* AnnouncedScan::s_chromium = nullptr;

@@ -42,6 +42,9 @@ printf '%s' '{"id":2,"result":{"windowId":7,"bounds":{"left":0,"top":0,"width":3
 printf '%s' '{"id":3,"result":{"sessionId":"S1"}}' >"$work/corpus/session"
 printf '%s' '{"id":4,"result":{"frameTree":{"frame":{"id":"F","url":"http://a.example/","mimeType":"text/html"},"childFrames":[]}}}' >"$work/corpus/frames"
 printf '%s' '{"id":5,"error":{"code":-32000,"message":"No target with given id"}}' >"$work/corpus/error"
+printf '%s\n' '{"method":"Target.attachedToTarget","params":{"sessionId":"S2","targetInfo":{"targetId":"A","type":"page","url":"","openerId":"B","canAccessOpener":true},"waitingForDebugger":true}}' \
+    '{"method":"Fetch.requestPaused","sessionId":"S2","params":{"requestId":"R","frameId":"A","resourceType":"Document","request":{"url":"http://ads.example/","method":"GET"}}}' \
+    '{"method":"Target.detachedFromTarget","params":{"sessionId":"S2","targetId":"A"}}' >"$work/corpus/held"
 printf '%s' '{"method":"Target.targetInfoChanged","params":{"targetInfo":{"targetId":"A","type":"page","url":"http://ads.example/","openerId":"B","canAccessOpener":true}}}' >"$work/corpus/event"
 
 status=0

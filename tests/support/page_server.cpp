@@ -24,6 +24,7 @@ struct PageServer::State {
     tcp::acceptor acceptor{io};
     std::mutex mutex;
     std::map<std::string, Content> pages;
+    std::vector<PageServer::Request> requests;
 
     Content find(const std::string& target) {
         const std::string path = target.substr(0, target.find('?'));
@@ -52,6 +53,12 @@ private:
     void answer(beast::error_code ec) {
         if (ec)
             return;
+        {
+            std::lock_guard lock(m_state->mutex);
+            m_state->requests.push_back({std::string(m_request.method_string()),
+                                         std::string(m_request[http::field::host]),
+                                         std::string(m_request.target()), m_request.body()});
+        }
         const auto content = m_state->find(std::string(m_request.target()));
         m_response.version(11);
         m_response.keep_alive(false);
@@ -115,6 +122,15 @@ void PageServer::page(const std::string& path, std::string body, std::string con
 
 std::string PageServer::url(const std::string& host, const std::string& path) const {
     return "http://" + domain(host) + path;
+}
+
+std::vector<PageServer::Request> PageServer::requested(const std::string& text) const {
+    std::lock_guard lock(m_state->mutex);
+    std::vector<Request> found;
+    for (const Request& request : m_state->requests)
+        if (request.target.find(text) != std::string::npos)
+            found.push_back(request);
+    return found;
 }
 
 std::string PageServer::domain(const std::string& host) const {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tavro::testing {
 
@@ -27,6 +28,16 @@ public:
     std::string url(const std::string& host, const std::string& path) const;
     // host:port, the domain the popup scan takes from such an address.
     std::string domain(const std::string& host) const;
+
+    // A request the server has read, as the browser sent it.
+    struct Request {
+        std::string method;
+        std::string host;
+        std::string target;
+        std::string body;
+    };
+    // Every request so far whose target contains text.
+    std::vector<Request> requested(const std::string& text) const;
 
     // What the server thread shares with the test thread.
     struct State;

@@ -75,13 +75,16 @@ protected:
     std::string m_folder;
 };
 
+// A look that waited on the peer would last the whole start bound, five
+// seconds; one that does not lasts microseconds. The bound between leaves a
+// busy machine all the room it needs.
 TEST_F(SessionSearch, ASilentListenerCostsALookNothing) {
     testing::SilentListener silent;
     BidiBrowserAutomation firefox(serving(silent.port()));
     for (int look = 0; look < 3; ++look) {
         const auto started = Clock::now();
         EXPECT_THROW(firefox.createShellWindows(), Error);
-        EXPECT_LT(Clock::now() - started, 50ms) << "look " << look;
+        EXPECT_LT(Clock::now() - started, 2s) << "look " << look << " waited on the peer";
         std::this_thread::sleep_for(200ms);
     }
 }

@@ -241,5 +241,127 @@ TEST(DevToolsMirror, ANewAddressIsNewsOnlyOnceThePageHasAnswered) {
     EXPECT_FALSE(mirror.settled()) << "the page was asked what it shows at its new address";
 }
 
+// A browser that holds what it creates until the program lets it run, as
+// Chromium does with browser-wide auto-attach: once auto-attach is asked for,
+// a page already open is attached and a pop-up of the row's kind opens; the
+// pop-up, let run, holds its first document request for the program.
+class HoldingBrowser {
+public:
+    HoldingBrowser(std::string popupUrl, bool reachesOpener)
+        : m_popupUrl(std::move(popupUrl)), m_reachesOpener(reachesOpener),
+          m_endpoint([this](const Json& request,
+                            const ScriptedEndpoint::Reply& reply) { return answer(request, reply); },
+                     R"({"webSocketDebuggerUrl":"ws://127.0.0.1/devtools/browser/test"})") {}
+
+    BrowserPlaces places() const { return {{}, {m_endpoint.port()}}; }
+    // The methods asked of the pop-up's session, and what was asked of the browser about the pop-up.
+    std::vector<std::string> popupSteps() {
+        const std::lock_guard lock(m_mutex);
+        return m_steps;
+    }
+
+private:
+    bool answer(const Json& request, const ScriptedEndpoint::Reply& reply) {
+        const std::string method = request["method"];
+        const Json& params = request["params"];
+        const std::string session = request.value("sessionId", "");
+        if (session == "S-POPUP" || params.value("targetId", "") == "POPUP") {
+            const std::lock_guard lock(m_mutex);
+            m_steps.push_back(method);
+        }
+        const auto attached = [&](const Json& info, bool waiting) {
+            reply({{"method", "Target.attachedToTarget"},
+                   {"params",
+                    {{"sessionId", "S-" + info["targetId"].get<std::string>()},
+                     {"targetInfo", info},
+                     {"waitingForDebugger", waiting}}}});
+        };
+        const ScriptedPage user{"USER", "http://site.example/", "", 1, ""};
+        Json popup = targetInfo({"POPUP", "", "USER", 2, ""});
+        popup["canAccessOpener"] = m_reachesOpener;
+        if (method == "Target.setDiscoverTargets") {
+            reply({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", targetInfo(user)}}}});
+        } else if (method == "Target.setAutoAttach") {
+            attached(targetInfo(user), false);
+            reply({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", popup}}}});
+            attached(popup, true);
+        } else if (method == "Browser.getWindowForTarget") {
+            return reply(answerTo(request, {{"windowId", params["targetId"] == "POPUP" ? 2 : 1}})), true;
+        } else if (method == "Fetch.enable") {
+            m_fetching = true;
+        } else if (method == "Runtime.runIfWaitingForDebugger" && session == "S-POPUP" && m_fetching) {
+            reply({{"method", "Fetch.requestPaused"},
+                   {"sessionId", session},
+                   {"params",
+                    {{"requestId", "R1"},
+                     {"frameId", "POPUP"},
+                     {"resourceType", "Document"},
+                     {"request", {{"url", m_popupUrl}, {"method", "GET"}}}}}});
+        }
+        if (request.contains("id"))
+            reply(answerTo(request, Json::object()));
+        return true;
+    }
+
+    std::string m_popupUrl;
+    bool m_reachesOpener;
+    bool m_fetching = false;
+    std::mutex m_mutex;
+    std::vector<std::string> m_steps;
+    ScriptedEndpoint m_endpoint;
+};
+
+// A pop-up is judged before its first request: the scan's verdict closes it
+// with its request unsent, or lets that request go; and it is let go, never
+// closed, when the verdict cannot come (no scan, or blocking off) or the rules
+// keep it anyway (it cannot reach its opener).
+TEST(DevToolsHold, APopupIsJudgedBeforeItsFirstRequestAndNeverHeldHostage) {
+    enum class Verdict { Scan, NoScan, BlockingOff };
+    struct Row {
+        const char* name;
+        std::string url;
+        bool reachesOpener;
+        Verdict verdict;
+        std::vector<std::string> steps;
+    };
+    const std::vector<std::string> held = {"Browser.getWindowForTarget", "Fetch.enable",
+                                           "Runtime.runIfWaitingForDebugger"};
+    const std::vector<std::string> runsAtOnce = {"Browser.getWindowForTarget",
+                                                 "Runtime.runIfWaitingForDebugger"};
+    const auto then = [&](std::initializer_list<std::string> more) {
+        std::vector<std::string> steps = held;
+        steps.insert(steps.end(), more);
+        return steps;
+    };
+    const Row rows[] = {
+        {"not allowed", "http://ads.example/win.html", true, Verdict::Scan, then({"Target.closeTarget"})},
+        {"allowed", "http://ok.example/sign-in", true, Verdict::Scan,
+         then({"Fetch.continueRequest", "Fetch.disable"})},
+        {"no verdict in time", "http://ads.example/win.html", true, Verdict::NoScan,
+         then({"Fetch.continueRequest", "Fetch.disable"})},
+        {"blocking off", "http://ads.example/win.html", true, Verdict::BlockingOff, runsAtOnce},
+        {"noopener", "http://ads.example/win.html", false, Verdict::Scan, runsAtOnce},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HoldingBrowser browser(row.url, row.reachesOpener);
+        Scan scan(browser.places());
+        scan.form.lstWhiteList.append("ok.example");
+        if (row.verdict == Verdict::BlockingOff)
+            scan.automation.mirror().news().judging(false);
+        if (row.verdict == Verdict::Scan)
+            scan.tickUntil([&] { return browser.popupSteps().size() >= row.steps.size(); });
+        else
+            std::this_thread::sleep_for(browsers::HoldFor + 500ms);
+        // Blocking may go off only once the browser had held the pop-up: it is let go then.
+        const bool letGoLate = row.verdict == Verdict::BlockingOff &&
+                               browser.popupSteps() == then({"Fetch.continueRequest", "Fetch.disable"});
+        if (!letGoLate) {
+            EXPECT_EQ(browser.popupSteps(), row.steps);
+        }
+        EXPECT_EQ(scan.fake.tone.calls.size(), row.steps.back() == "Target.closeTarget" ? 1U : 0U);
+    }
+}
+
 } // namespace
 } // namespace tavro::devtools

@@ -22,17 +22,17 @@ using testing::ScriptedEndpoint;
 TEST(WebSocket, LateAnswerIsDroppedAndDoesNotAnswerTheNextCall) {
     ScriptedEndpoint endpoint([](const Json& request, const ScriptedEndpoint::Reply& reply) {
         if (request["method"] == "Slow")
-            std::this_thread::sleep_for(300ms);
+            std::this_thread::sleep_for(1500ms);
         reply(answerTo(request, {{"method", request["method"]}}));
         return true;
     });
     auto c = WebSocket::open(endpoint.port(), endpoint.path(), 2s);
     const auto started = Clock::now();
     EXPECT_THROW(c->call("Slow", Json::object(), 50ms), Error);
-    EXPECT_LT(Clock::now() - started, 250ms) << "the call must give up at its deadline";
+    EXPECT_LT(Clock::now() - started, 1s) << "the call waited for the answer past its deadline";
 
     // The slow answer arrives while this call waits; it must not be taken for it.
-    EXPECT_EQ(c->call("Fast", Json::object(), 2s)["method"], "Fast");
+    EXPECT_EQ(c->call("Fast", Json::object(), 5s)["method"], "Fast");
     EXPECT_TRUE(c->isOpen());
 }
 
