@@ -32,7 +32,10 @@ OBSERVER_MANIFEST = {"manifest_version": 2, "name": "impressions observer", "ver
                      "browser_specific_settings": {"gecko": {"id": OBSERVER_ID}},
                      "background": {"scripts": ["background.js"]}, "permissions": ["tabs", "http://127.0.0.1/*"]}
 OBSERVER_SCRIPT = """const server = 'http://127.0.0.1:%s';
-const tell = (what, id) => fetch(`${server}/tab?what=${what}&id=${id}&at=${performance.now()}`);
+// One report after the other: a tab's end must not overtake its birth.
+let told = Promise.resolve();
+const tell = (what, id, at = performance.now()) =>
+  told = told.then(() => fetch(`${server}/tab?what=${what}&id=${id}&at=${at}`)).catch(() => {});
 browser.tabs.onCreated.addListener(tab => tell('born', tab.id));
 browser.tabs.onRemoved.addListener(id => tell('died', id));
 (async () => {
