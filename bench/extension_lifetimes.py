@@ -44,8 +44,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 from browser_pages import BrowserPages  # noqa: E402
 from installed import Installed, hosts_of  # noqa: E402
 from program import wait_for  # noqa: E402
-from websocket_client import WebSocket  # noqa: E402
 from xserver import start_x_server  # noqa: E402
+from devtools_reference import DevTools, ReferenceCloser, opened_by_script  # noqa: E402
 
 # Closes every tab opened from another page the moment the browser tells of
 # it: nothing outside the browser can be quicker. Never shipped.
@@ -53,52 +53,6 @@ FLOOR_MANIFEST = {"manifest_version": 3, "name": "closes at once", "version": "1
                   "background": {"service_worker": "background.js"}, "permissions": ["webNavigation"]}
 FLOOR_SCRIPT = ("chrome.webNavigation.onCreatedNavigationTarget.addListener("
                 "(details) => chrome.tabs.remove(details.tabId).catch(() => {}));\n")
-
-
-class DevTools:
-    """A connection to the browser's debugging port; its events are read and
-    timed on a thread of their own as they arrive."""
-
-    def __init__(self, port, path, on_event):
-        self.ws = WebSocket(port, path)
-        self.ws.sock.settimeout(None)
-        self.on_event = on_event
-        self.answers = {}
-        self.answered = threading.Condition()
-        self.next_id = 1
-        self.send_lock = threading.Lock()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        try:
-            while True:
-                message = json.loads(self.ws.receive())
-                now = time.monotonic()
-                if "id" in message:
-                    with self.answered:
-                        self.answers[message["id"]] = message
-                        self.answered.notify_all()
-                else:
-                    self.on_event(message, now)
-        except (OSError, AssertionError):
-            pass
-
-    def post(self, method, params):
-        with self.send_lock:
-            number = self.next_id
-            self.next_id += 1
-            self.ws.send(json.dumps({"id": number, "method": method, "params": params}))
-        return number
-
-    def call(self, method, params, timeout=10):
-        number = self.post(method, params)
-        with self.answered:
-            if not self.answered.wait_for(lambda: number in self.answers, timeout):
-                raise AssertionError(f"no answer to {method}")
-            return self.answers.pop(number).get("result", {})
-
-    def close(self):
-        self.ws.close()
 
 
 class Tap:
@@ -215,10 +169,6 @@ STRETCHES = {
 }
 
 
-def opened_by_script(info):
-    return info.get("type") == "page" and bool(info.get("openerId"))
-
-
 class Lifetimes:
     """The lifetime of every page opened by script, by the browser's own events."""
 
@@ -251,27 +201,6 @@ class Lifetimes:
     def counts(self):
         with self.lock:
             return len(self.lifetimes), len(self.lifetimes) + len(self.born)
-
-
-class ReferenceCloser:
-    def __init__(self, port, path):
-        self.born = {}
-        # How long after its birth each page was asked to close, in ms.
-        self.waited = []
-        self.devtools = DevTools(port, path, self._event)
-        self.devtools.call("Target.setDiscoverTargets", {"discover": True})
-
-    def _event(self, message, now):
-        if message.get("method") not in ("Target.targetCreated", "Target.targetInfoChanged"):
-            return
-        info = message["params"]["targetInfo"]
-        if not opened_by_script(info):
-            return
-        born = self.born.setdefault(info["targetId"], now)
-        if "://" in info.get("url", "") and born is not None:
-            self.born[info["targetId"]] = None
-            self.devtools.post("Target.closeTarget", {"targetId": info["targetId"]})
-            self.waited.append(1000 * (now - born))
 
 
 class MeasuringChromium:

@@ -1,0 +1,97 @@
+"""What the benchmarks that time pop-ups in a real Chromium share: a
+connection to the browser's debugging port whose events are timed as they
+arrive, and the DevTools reference closer, the floor for any program outside
+the browser that closes a page once the browser has named its address."""
+import json
+import os
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from websocket_client import WebSocket  # noqa: E402
+
+
+class DevTools:
+    """A connection to the browser's debugging port; its events are read and
+    timed on a thread of their own as they arrive."""
+
+    def __init__(self, port, path, on_event):
+        self.ws = WebSocket(port, path)
+        self.ws.sock.settimeout(None)
+        self.on_event = on_event
+        self.answers = {}
+        self.answered = threading.Condition()
+        self.next_id = 1
+        self.send_lock = threading.Lock()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        try:
+            while True:
+                message = json.loads(self.ws.receive())
+                now = time.monotonic()
+                if "id" in message:
+                    with self.answered:
+                        self.answers[message["id"]] = message
+                        self.answered.notify_all()
+                else:
+                    self.on_event(message, now)
+        except (OSError, AssertionError):
+            pass
+
+    def post(self, method, params, session=None):
+        with self.send_lock:
+            number = self.next_id
+            self.next_id += 1
+            message = {"id": number, "method": method, "params": params}
+            if session:
+                message["sessionId"] = session
+            self.ws.send(json.dumps(message))
+        return number
+
+    def call(self, method, params, timeout=10, session=None):
+        number = self.post(method, params, session)
+        with self.answered:
+            if not self.answered.wait_for(lambda: number in self.answers, timeout):
+                raise AssertionError(f"no answer to {method}")
+            return self.answers.pop(number).get("result", {})
+
+    def close(self):
+        self.ws.close()
+
+
+def opened_by_script(info):
+    return info.get("type") == "page" and bool(info.get("openerId"))
+
+
+class ReferenceCloser:
+    """Sends Target.closeTarget the moment a page opened by script is
+    announced with an address, unless spare(address) says the rules would
+    keep it: nothing outside the browser that waits for the address can be
+    quicker."""
+
+    def __init__(self, port, path, spare=lambda url: False):
+        self.born = {}
+        self.spare = spare
+        # How long after its birth each page was asked to close, in ms.
+        self.waited = []
+        self.devtools = DevTools(port, path, self._event)
+        self.devtools.call("Target.setDiscoverTargets", {"discover": True})
+
+    def _event(self, message, now):
+        if message.get("method") not in ("Target.targetCreated", "Target.targetInfoChanged"):
+            return
+        info = message["params"]["targetInfo"]
+        if not opened_by_script(info):
+            return
+        born = self.born.setdefault(info["targetId"], now)
+        if "://" in info.get("url", "") and born is not None:
+            self.born[info["targetId"]] = None
+            if self.spare(info["url"]):
+                return
+            self.devtools.post("Target.closeTarget", {"targetId": info["targetId"]})
+            self.waited.append(1000 * (now - born))
+
+    def close(self):
+        self.devtools.close()
