@@ -69,6 +69,12 @@ if [ -z "$build" ]; then
     fi
 fi
 
+# The build's install writes its list of files into the build folder, where a
+# second install from it at the same time would take the other's list: one
+# install from a build folder at a time.
+exec {lock}>"$build/install.lock"
+flock "$lock"
+
 if [ "$all_users" -eq 1 ]; then
     # The build's install, set out in a folder of its own, is where the host
     # and the extension are taken from.
@@ -95,6 +101,7 @@ manifest="$(manifest_path "$prefix")"
     echo
     echo "$manifest"
 } >"$manifest"
+exec {lock}>&-
 
 if command -v update-desktop-database >/dev/null 2>&1; then
     update-desktop-database -q "$prefix/share/applications" || true

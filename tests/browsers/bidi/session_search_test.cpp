@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace tavro::bidi {
 namespace {
@@ -66,8 +67,11 @@ protected:
         m_folder = ::mkdtemp(pattern.data());
     }
     ~SessionSearch() override { std::filesystem::remove_all(m_folder); }
-    FirefoxPlaces serving(std::uint16_t port) const {
-        const std::string file = m_folder + "/WebDriverBiDiServer.json";
+    // The place of a Firefox that serves on the port; a folder of its own for
+    // each such Firefox at once.
+    FirefoxPlaces serving(std::uint16_t port, const std::string& folder = {}) const {
+        std::filesystem::create_directories(m_folder + "/" + folder);
+        const std::string file = m_folder + "/" + folder + "/WebDriverBiDiServer.json";
         std::ofstream(file) << R"({"ws_host": "127.0.0.1", "ws_port": )" << port << "}";
         return FirefoxPlaces{{file}};
     }
@@ -113,7 +117,8 @@ TEST_F(SessionSearch, ASlowSessionIsWaitedForAndEndedEvenWhenItComesTooLate) {
         {"after the program ended", 1200ms, 200ms, false},
         {"as late as a starting Firefox", 4500ms, 200ms, false},
     };
-    for (const Row& row : rows) {
+    // Each row waits for seconds: they run side by side.
+    const auto run = [this](const Row& row) {
         std::mutex mutex;
         std::vector<std::string> methods;
         testing::ScriptedEndpoint peer(
@@ -134,14 +139,19 @@ TEST_F(SessionSearch, ASlowSessionIsWaitedForAndEndedEvenWhenItComesTooLate) {
                 return true;
             });
         {
-            BidiBrowserAutomation firefox(serving(peer.port()));
+            BidiBrowserAutomation firefox(serving(peer.port(), row.name));
             std::this_thread::sleep_for(row.programEndsAfter);
             EXPECT_EQ(firefox.mirror().connected(), row.served) << row.name;
         }
         const std::lock_guard lock(mutex);
         EXPECT_EQ(std::count(methods.begin(), methods.end(), "session.new"), 1) << row.name;
         EXPECT_EQ(std::count(methods.begin(), methods.end(), "session.end"), 1) << row.name;
-    }
+    };
+    std::vector<std::thread> runs;
+    for (const Row& row : rows)
+        runs.emplace_back(run, std::cref(row));
+    for (std::thread& t : runs)
+        t.join();
 }
 
 // Firefox confirms a subscription only once every page's process has taken
