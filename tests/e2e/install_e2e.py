@@ -108,12 +108,20 @@ def check_installed(inst):
         keys = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
     assert keys["Exec"] == f'"{inst.command}"', keys["Exec"]
     assert keys.get("X-GNOME-Autostart-Delay", "0") != "0" and keys.get("X-KDE-autostart-after") == "panel", keys
-    # Firefox's .xpi is the very folder Chromium loads.
+    # Firefox's .xpi is the very folder Chromium loads, but that its manifest
+    # alone asks to hold requests, which only Firefox grants.
     extension = os.path.join(inst.share, "extension")
     with zipfile.ZipFile(os.path.join(inst.share, "tavro-popup-blocker.xpi")) as xpi:
         assert sorted(xpi.namelist()) == extension_files(inst.source), xpi.namelist()
         for name in xpi.namelist():
+            if name == "manifest.json":
+                continue
             assert xpi.read(name) == read(os.path.join(extension, name)), f"{name} differs in the .xpi"
+        chromium = json.loads(read(os.path.join(extension, "manifest.json")))
+        firefox = json.loads(xpi.read("manifest.json"))
+        assert "webRequestBlocking" not in chromium["permissions"], chromium["permissions"]
+        chromium["permissions"] += ["webRequest", "webRequestBlocking"]
+        assert firefox == chromium, "the .xpi's manifest differs by more than the requests it holds"
 
 
 def run_until_window(inst):
