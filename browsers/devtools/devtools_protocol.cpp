@@ -186,7 +186,7 @@ void DevToolsProtocol::attached(Channel& c, Json& params) {
     m_sessionOf[target->targetId] = target->session;
     const auto& page = target->page;
     if (target->waiting && page && !page->openerId.empty() && page->canAccessOpener &&
-        m_stage == Stage::Serving && m_mirror->news().judged()) {
+        m_mirror->news().judged()) {
         m_held[page->id] = Hold{target->session, {}, browsers::Clock::now()};
         c.post("Fetch.enable", FirstDocument, target->session);
     }
