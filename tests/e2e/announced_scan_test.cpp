@@ -179,10 +179,16 @@ TEST_F(AnnouncedScan, AHeldPopupIsLetGoWhateverKeepsItsVerdict) {
             const auto pages = held->mirror().snapshot();
             return std::any_of(pages.begin(), pages.end(), [](const auto& page) { return page->held; });
         };
+        // On a busy machine the bound may let the page go before all its
+        // facts are in: it was not kept waiting then either.
         const auto heldSince = Clock::now();
-        while (!isHeld() && Clock::now() - heldSince < 10s)
+        while (!isHeld() && s_server->requested("/ad.html?" + n).empty() && Clock::now() - heldSince < 10s)
             std::this_thread::sleep_for(5ms);
-        ASSERT_TRUE(isHeld());
+        if (!isHeld()) {
+            EXPECT_EQ(s_server->requested("/ad.html?" + n).size(), 1U) << "neither held nor let go";
+            std::printf("%s: let go by the bound before its facts were in\n", name);
+            continue;
+        }
         ASSERT_TRUE(s_server->requested("/ad.html?" + n).empty());
         const auto since = Clock::now();
         if (end == End::LinkDropped)
