@@ -152,6 +152,11 @@ void ExtensionProtocol::appeared(Channel& c, const Json& page) {
     m_mirror->appeared(tab, url, unnamed ? UnnamedOpener : source, probes, windowOf(page));
     if (unnamed)
         m_mirror->reachesOpener(tab, false);
+    // The opener's word lets the program judge the tab before its first
+    // document arrives; its probe still follows, and its answer rules.
+    if (const auto opener = page.find("opener");
+        !source.empty() && opener != page.end() && opener->is_boolean() && opener->get<bool>())
+        m_mirror->openerVouched(tab);
     if (probes)
         probe(c, tab, url, answerDue(unnamed));
 }

@@ -119,7 +119,7 @@ bool PageMirror::settled() const {
 // take the place of the one that can.
 void PageMirror::changed(const std::string&, Page& page) {
     page.record.reset();
-    if (!page.openerId.empty() && hasHost(page.url) && page.kind != Kind::Asked)
+    if (!page.openerId.empty() && hasHost(page.url) && (page.kind != Kind::Asked || page.vouched))
         m_news->tell();
 }
 
@@ -194,6 +194,7 @@ bool PageMirror::changeAddress(const std::string& id, const std::string& url) {
         return false;
     page->url = url;
     page->documentUrl = url;
+    page->vouched = false;
     changed(id, *page);
     return true;
 }
@@ -238,6 +239,16 @@ void PageMirror::reachesOpener(const std::string& id, bool reaches) {
     if (page == nullptr || page->reachesOpener == reaches)
         return;
     page->reachesOpener = reaches;
+    changed(id, *page);
+}
+
+void PageMirror::openerVouched(const std::string& id) {
+    const std::lock_guard lock(m_mutex);
+    Page* page = find(id);
+    if (page == nullptr || page->openerId.empty() || page->vouched)
+        return;
+    page->vouched = true;
+    page->reachesOpener = true;
     changed(id, *page);
 }
 
@@ -343,6 +354,7 @@ void PageMirror::probeAnswered(const std::string& id, const std::string& url, st
         return;
     page->kind = html ? Kind::Answered : Kind::Unasked;
     page->html = html;
+    page->vouched = false;
     if (reachesOpener)
         page->reachesOpener = reachesOpener;
     changed(id, *page);
@@ -415,14 +427,14 @@ std::shared_ptr<const PageRecord> PageMirror::recordOf(const std::string& id, co
     PageRecord record;
     record.id = id;
     record.url = page.url;
-    if (!page.openerId.empty() && page.kind != Kind::Asked)
+    if (!page.openerId.empty() && (page.kind != Kind::Asked || page.vouched))
         record.opener = page.reachesOpener.value_or(page.popup.value_or(false));
     if (page.kind == Kind::Answered && page.kindUrl == page.documentUrl)
         record.html = page.html;
     if (page.popup)
         record.menuBar = !*page.popup;
-    if (page.held && page.popup && page.reachesOpener) {
-        record.held = true;
+    if ((page.held || page.vouched) && page.popup && page.reachesOpener) {
+        record.held = page.held;
         record.html = true;
     }
     return std::make_shared<const PageRecord>(std::move(record));

@@ -118,6 +118,10 @@ public:
     void released(const std::string& id);
     // The browser's own word on whether the page can still reach its opener.
     void reachesOpener(const std::string& id, bool reaches);
+    // The page's opener says, before the page has shown any document, that the
+    // page reaches it: the page is judged by the address it is going to, as
+    // the HTML page it almost always is, until it answers its own probe.
+    void openerVouched(const std::string& id);
     // A question about the page's browser window is out; decisions on pop-up
     // windows wait for every such answer.
     void windowAsked(const std::string& id);
@@ -179,6 +183,7 @@ private:
         std::optional<bool> popup;
         std::optional<MirrorClock::time_point> closeAskedAt;
         bool held = false;
+        bool vouched = false;
         std::shared_ptr<const PageRecord> record;
     };
 

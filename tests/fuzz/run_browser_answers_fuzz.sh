@@ -66,6 +66,10 @@ printf '%s\n' '{"type":"hello","protocol":3,"browser":"firefox"}' \
     '{"type":"held","hold":1,"tab":2,"window":2,"windowType":"popup","url":"http://ads.example/","sourceTab":null,"opener":true}' \
     '{"type":"opened","tab":2,"window":2,"windowType":"popup","sourceTab":1,"url":"http://ads.example/"}' \
     '{"type":"gone","tab":2}' >"$work/corpus/held-tab"
+printf '%s\n' '{"type":"hello","protocol":4,"browser":"chromium"}' \
+    '{"type":"tabs","tabs":[{"tab":1,"window":1,"windowType":"normal","url":"http://site.example/","sourceTab":null}]}' \
+    '{"type":"opened","tab":2,"window":2,"windowType":"popup","sourceTab":1,"url":"http://ads.example/","opener":true}' \
+    '{"type":"probe","id":1,"tab":2,"url":"http://ads.example/","opener":false,"contentType":"text/html"}' >"$work/corpus/vouched"
 printf '%s' '{"method":"Target.targetInfoChanged","params":{"targetInfo":{"targetId":"A","type":"page","url":"http://ads.example/","openerId":"B","canAccessOpener":true}}}' >"$work/corpus/event"
 
 status=0

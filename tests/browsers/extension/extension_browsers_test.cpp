@@ -34,6 +34,8 @@ struct ProbeCase {
     // The pop-up window was there before the extension listened: it comes in
     // the whole state, without its source.
     bool beforeTheExtension = false;
+    // The page that opened it said, as the tab appeared, that it still reaches it.
+    bool vouched = false;
 };
 
 void PrintTo(const ProbeCase& c, std::ostream* os) {
@@ -46,6 +48,7 @@ const ProbeCase ProbeCases[] = {
     {"NoopenerPopupWindow", {std::nullopt, false}, false},
     {"PopupWindowOpenedBeforeTheExtensionListened", {true}, true, true},
     {"PopupWindowOfUnknownSourceThatNeverAnswers", {std::nullopt}, false, true},
+    {"PopupWindowItsOpenerVouchedForIsClosedBeforeItCanAnswer", {}, true, false, true},
 };
 
 class ExtensionProfile : public ::testing::TestWithParam<ProbeCase> {
@@ -77,6 +80,8 @@ TEST_P(ExtensionProfile, WhatThePageSaysOfItselfDecides) {
                                         {"sourceTab", nullptr}}})}};
     Json opened = {{"type", "opened"},      {"tab", 2},       {"window", 2},
                    {"windowType", "popup"}, {"sourceTab", 1}, {"url", "http://ads.example/"}};
+    if (c.vouched)
+        opened["opener"] = true;
     ASSERT_TRUE(
         extension.writeFrame(Json{{"type", "hello"}, {"protocol", 1}, {"browser", "chromium"}}.dump()));
     if (c.beforeTheExtension) {

@@ -177,6 +177,31 @@ TEST(PageMirror, APageIsHeldUntilItAnswersOrItsTimeIsUp) {
     EXPECT_EQ(record->html, false);
 }
 
+// The opener's word that a pop-up reaches it makes the pop-up judgeable
+// while its own probe is still out, as the HTML page it almost always is; its
+// answer, when it comes, rules. A page no script opened has no opener to vouch.
+TEST(PageMirror, AnOpenersWordStandsUntilThePageAnswersItself) {
+    PageMirror mirror;
+    mirror.startOver();
+    mirror.pageOpened("USER", "http://site.example/", "");
+    mirror.windowNamed("USER", "1");
+    mirror.appeared("POPUP", "http://ads.example/", "USER", true, "2");
+    mirror.appeared("TYPED", "http://typed.example/", "", true, "3");
+    mirror.openerVouched("POPUP");
+    mirror.openerVouched("TYPED");
+    mirror.news().takeNews();
+    auto record = recordOf(mirror, "POPUP");
+    EXPECT_TRUE(record->opener);
+    EXPECT_EQ(record->html, true);
+    EXPECT_EQ(record->menuBar, false);
+    EXPECT_FALSE(recordOf(mirror, "TYPED")->opener);
+
+    mirror.probeAnswered("POPUP", "http://ads.example/", false, false);
+    record = recordOf(mirror, "POPUP");
+    EXPECT_FALSE(record->opener);
+    EXPECT_EQ(record->html, false);
+}
+
 TEST(PageMirror, APageAskedToCloseIsPassedOverForAMoment) {
     PageMirror mirror;
     mirror.startOver();
