@@ -122,7 +122,8 @@ def breakdown(targets, frames):
         if direction == "to program" and message.get("type") == "opened":
             number = popup_number(message.get("url", ""))
             if number is not None:
-                tabs.setdefault(message["tab"], {"number": number, "opened": at})
+                tabs.setdefault(message["tab"], {"number": number, "opened": at,
+                                                 "vouched": message.get("opener") is True})
     by_number = {t["number"]: t for t in tabs.values()}
     probes = {}
     for at, direction, message in frames:
@@ -152,7 +153,7 @@ def breakdown(targets, frames):
         for name, (start, end) in STRETCHES.items():
             if start in points and end in points:
                 stretches[name].append(1000 * (points[end] - points[start]))
-        questions.append(tab.get("probes", 0))
+        questions.append((tab.get("probes", 0), tab["vouched"]))
     return stretches, questions
 
 
@@ -164,6 +165,7 @@ STRETCHES = {
     "first probe to the answer that settled it": ("asked", "answered"),
     "  of which that last probe's round trip": ("last asked", "answered"),
     "(created to its first document: 'address')": ("created", "address"),
+    "'opened' to the program's close request": ("opened", "close"),
     "the answer to the program's close request": ("answered", "close"),
     "close request to the target's end": ("close", "died"),
 }
@@ -386,8 +388,9 @@ def main():
         for name, values in stretches.items():
             print(f"  {name:44}{figures(values)}")
         if questions:
-            print(f"  probes sent until one was answered: median {statistics.median(questions):.0f}, "
-                  f"most {max(questions)}")
+            probes = [count for count, _ in questions]
+            print(f"  probes sent until one was answered: median {statistics.median(probes):.0f}, "
+                  f"most {max(probes)}; the opener vouched for {sum(v for _, v in questions)} of {len(questions)}")
     return 0
 
 

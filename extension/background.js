@@ -9,7 +9,7 @@
 const api = globalThis.browser ?? globalThis.chrome;
 
 const HOST = "tavro_popup_blocker";
-const PROTOCOL = 3;
+const PROTOCOL = 4;
 const FIRST_REST_MS = 1000;
 // Chromium stops a service worker that has made no call for 30 s, and a
 // stopped worker waits for the next browser event before it tries again: the
@@ -21,6 +21,10 @@ const REACHED_AFTER_MS = 5000;
 // A page in alert() or in an endless script never answers; the program is
 // told that it could not be asked rather than kept waiting.
 const PROBE_DEADLINE_MS = 500;
+// The page that opened a new tab has its word in 10 to 30 ms (the browser is
+// busy making the window meanwhile); a page whose own script keeps it busy
+// longer has its tab told of without it.
+const OPENER_DEADLINE_MS = 100;
 // Chromium names a new tab's source within a millisecond of the tab itself;
 // a busy browser takes longer.
 const SOURCE_WAIT_MS = 300;
@@ -50,6 +54,13 @@ let judging = false;
 const fresh = new Set();
 const holds = new Map();
 let nextHold = 1;
+// Windows a page opened by window.open that still reached it once the
+// opening script had run, as the page's own script reported them, until the
+// browser tells of their tab: when, by the page's tab and frame and the
+// window's address. The reports come in the order of their time.
+const reports = new Map();
+const awaitingReport = new Map();
+const REPORT_KEPT_MS = 5000;
 
 function enqueue(produce) {
     queue = queue
@@ -327,15 +338,55 @@ function announceCreated(tabId) {
 // Listeners are added at the top level, so that an event that starts a
 // stopped worker still reaches them.
 
+function reportKey(tabId, frameId, url) {
+    return `${tabId} ${frameId} ${url}`;
+}
+
+function reportOpened(sender, url) {
+    const now = Date.now();
+    for (const [key, at] of reports) {
+        if (now - at < REPORT_KEPT_MS)
+            break;
+        reports.delete(key);
+    }
+    const key = reportKey(sender.tab.id, sender.frameId, url);
+    const awaited = awaitingReport.get(key);
+    if (awaited)
+        awaited();
+    else
+        reports.set(key, now);
+}
+
+// Whether the page that opened a new tab says the tab still reaches it; only
+// a true answer is told. The new tab itself can say so only once its first
+// document has arrived. The page's report usually came first; otherwise the
+// page is asked, and the first yes counts.
+async function openerVouches(details) {
+    const key = reportKey(details.sourceTabId, details.sourceFrameId, details.url);
+    if (reports.delete(key))
+        return true;
+    const report = new Promise((resolve) => awaitingReport.set(key, () => resolve(true)));
+    const asked = api.tabs.sendMessage(details.sourceTabId, {reaches: details.url}, {frameId: details.sourceFrameId});
+    try {
+        return (await withDeadline(Promise.race([report, asked]), OPENER_DEADLINE_MS)) === true;
+    } catch {
+        // No script in that frame (a privileged page), a frame gone, or one busy past the deadline.
+        return false;
+    } finally {
+        awaitingReport.delete(key);
+    }
+}
+
 api.webNavigation.onCreatedNavigationTarget.addListener((details) => {
     sources.set(details.tabId, details.sourceTabId);
     clearTimeout(waiting.get(details.tabId));
     waiting.delete(details.tabId);
+    const vouches = openerVouches(details);
     enqueue(async () => {
-        const place = await placeOf(details.tabId);
+        const [place, opener] = await Promise.all([placeOf(details.tabId), vouches]);
         if (!place)
             return null;
-        return {
+        const message = {
             type: "opened",
             tab: details.tabId,
             window: place.window,
@@ -343,6 +394,9 @@ api.webNavigation.onCreatedNavigationTarget.addListener((details) => {
             sourceTab: details.sourceTabId,
             url: details.url,
         };
+        if (opener)
+            message.opener = true;
+        return message;
     });
 });
 
@@ -399,6 +453,18 @@ api.runtime.onMessage.addListener((message, sender) => {
     // Only this extension's own page script speaks here, from a page's tab.
     if (sender.id === api.runtime.id && sender.tab && typeof message?.ctrl === "boolean")
         post({type: "ctrl", down: message.ctrl});
+});
+
+// A page that opens windows reports them on a channel of its own, opened as
+// it first calls window.open: a channel already open saves the browser a
+// round of messages while it is busy making the window.
+api.runtime.onConnect.addListener((page) => {
+    if (page.name !== "opened" || page.sender?.id !== api.runtime.id || !page.sender.tab)
+        return;
+    page.onMessage.addListener((message) => {
+        if (typeof message?.opened === "string")
+            reportOpened(page.sender, message.opened);
+    });
 });
 
 // Only Firefox lets a listener's answer wait for a promise, and only its

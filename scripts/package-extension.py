@@ -24,7 +24,7 @@ import tempfile
 import zipfile
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "extension")
-FILES = ("background.js", "ctrl.js", "icon-48.png", "icon-128.png")
+FILES = ("background.js", "page.js", "opens.js", "icon-48.png", "icon-128.png")
 
 
 def manifest():

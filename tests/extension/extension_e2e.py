@@ -161,7 +161,7 @@ def run(family, source, build, peer_program, home):
     try:
         hello = peer.message("hello", "the extension said no hello", timeout=60)
         connection = hello["connection"]
-        assert hello["message"] == {"type": "hello", "protocol": 3, "browser": family,
+        assert hello["message"] == {"type": "hello", "protocol": 4, "browser": family,
                                     "extension": manifest["version"]}, hello
         peer.message("tabs", "no whole state after hello")
         peer.send(connection, {"type": "ping", "id": 7})
