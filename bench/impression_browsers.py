@@ -86,9 +86,12 @@ class Browser:
                                         stderr=subprocess.STDOUT, start_new_session=True)
 
     def find_window(self):
-        self.window = wait_for(lambda: visible_windows("^tavro opener"), "the opener's window did not appear",
-                               timeout=60)[-1]
-        shape = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", self.window))
+        # Firefox may replace the window it first shows: one that went is looked for again.
+        def window():
+            for found in reversed(visible_windows("^tavro opener")):
+                with contextlib.suppress(subprocess.CalledProcessError):
+                    return found, dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", found))
+        self.window, shape = wait_for(window, "the opener's window did not appear", timeout=60)
         self.middle = (str(int(shape["WIDTH"]) // 2), str(int(shape["HEIGHT"]) // 2))
 
     def stop(self):
@@ -153,7 +156,7 @@ class Firefox(Browser):
     # Firefox drops a click that comes too soon after the page has been drawn.
     pause_before_click = 0.1
 
-    def __init__(self, installed, address, server):
+    def __init__(self, installed, address, server, with_port=True):
         self.server = server
         profile = os.path.join(installed.home, ".local", "share", "tavro-popup-blocker", "firefox")
         os.makedirs(os.path.join(profile, "extensions"), mode=0o700, exist_ok=True)
@@ -172,9 +175,12 @@ class Firefox(Browser):
         with contextlib.suppress(FileNotFoundError):
             os.remove(server_file)
         server.on_tab = self._told
-        super().__init__(installed, ["--firefox", "--width", "1000", "--height", "700", address])
+        super().__init__(installed, ["--firefox", *([] if with_port else ["--without-port"]), "--width", "1000",
+                                     "--height", "700", address])
+        self.port = None
         try:
-            self.port = read_port("WebDriverBiDiServer.json", lambda: json.load(open(server_file))["ws_port"])
+            if with_port:
+                self.port = read_port("WebDriverBiDiServer.json", lambda: json.load(open(server_file))["ws_port"])
             self.find_window()
         except BaseException:
             self.stop()

@@ -23,7 +23,11 @@ started by the installed start-browser.sh as the user starts it, with
   today's close-after, Firefox close-after   the reference closer (on a
                                   debugging connection, on a WebDriver BiDi
                                   session), told which kinds the rules keep:
-                                  the guarded routes' lifetimes against it.
+                                  the guarded routes' lifetimes against it;
+  Chromium extension, Firefox extension   the real program, which sees the
+                                  browser through the browser extension
+                                  alone: it looks for a port in a profile
+                                  of its own, and Firefox opens none.
 
 usage: impressions.py SOURCE BUILD [--trials N] [--routes A,B] [--kinds A,B]
 SOURCE is the source tree, BUILD a build folder of it that holds the program
@@ -31,6 +35,7 @@ SOURCE is the source tree, BUILD a build folder of it that holds the program
 """
 import argparse
 import contextlib
+import functools
 import http.server
 import json
 import os
@@ -50,7 +55,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 from devtools_reference import ReferenceCloser  # noqa: E402
 from impression_browsers import BidiReferenceCloser, Chromium, Firefox  # noqa: E402
-from installed import Installed  # noqa: E402
+from installed import Installed, hosts_of  # noqa: E402
 from program import wait_for, xdotool  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
@@ -222,19 +227,38 @@ def alone(lab, family):
 
 
 @contextlib.contextmanager
-def guarded(lab, family):
+def program_running(lab, env=None):
     with open(lab.installed.list, "w") as f:
         f.write(f"{ALLOWED}:{lab.server.port}\r\n")
-    with alone(lab, family) as browser:
-        program = lab.installed.start()
-        try:
-            wait_for(lambda: holds_connection(program.pid, browser.port), "the program did not reach the browser",
-                     timeout=60)
-            time.sleep(1)  # its mirror fills
-            yield browser
-        finally:
-            program.send_signal(signal.SIGTERM)
-            program.wait(timeout=30)
+    program = lab.installed.start(env)
+    try:
+        yield program
+    finally:
+        program.send_signal(signal.SIGTERM)
+        program.wait(timeout=30)
+
+
+@contextlib.contextmanager
+def guarded(lab, family):
+    with alone(lab, family) as browser, program_running(lab) as program:
+        wait_for(lambda: holds_connection(program.pid, browser.port), "the program did not reach the browser",
+                 timeout=60)
+        time.sleep(1)  # its mirror fills
+        yield browser
+
+
+@contextlib.contextmanager
+def through_extension(lab, family):
+    # The program looks for a debugging port in a profile of its own that
+    # stays empty, so it sees the browser through the extension alone, while
+    # Chromium's port serves the script's own account of the pages.
+    env = {"XDG_DATA_HOME": os.path.join(lab.installed.home, "program-data")}
+    with program_running(lab, env) as program, alone(lab, family) as browser:
+        wait_for(lambda: hosts_of(lab.installed.folder), "the extension did not reach the program", timeout=60)
+        time.sleep(1)
+        assert browser.port is None or not holds_connection(program.pid, browser.port), \
+            "the program reached the browser's debugging port"
+        yield browser
 
 
 def kept_by_rules(url):
@@ -262,6 +286,9 @@ ROUTES = {
     "Firefox alone": (lambda lab: alone(lab, Firefox), None, None),
     "Firefox guarded": (lambda lab: guarded(lab, Firefox), "Firefox alone", "Firefox close-after"),
     "Firefox close-after": (lambda lab: close_after(lab, Firefox), "Firefox alone", None),
+    "Chromium extension": (lambda lab: through_extension(lab, Chromium), "Chromium alone", "today's close-after"),
+    "Firefox extension": (lambda lab: through_extension(lab, functools.partial(Firefox, with_port=False)),
+                          "Firefox alone", "Firefox close-after"),
 }
 
 
@@ -292,7 +319,11 @@ def trial(lab, browser, kind):
     if not server.wait(lambda: server.of(nonce, ("/ready",)), 20):
         raise AssertionError(f"the opener of {kind} never got ready")
     time.sleep(browser.pause_before_click)
-    xdotool("mousemove", "--window", browser.window, *browser.middle)
+    try:
+        xdotool("mousemove", "--window", browser.window, *browser.middle)
+    except subprocess.CalledProcessError:
+        browser.find_window()
+        xdotool("mousemove", "--window", browser.window, *browser.middle)
     if kind == "ctrl":
         xdotool("keydown", "ctrl")
     try:

@@ -75,6 +75,9 @@ public:
     virtual void readArrived() = 0;
     // True once for everything heard since it was last asked.
     virtual bool takeNews() = 0;
+    // True once, with the news, when a page the news told of waits for the
+    // scan's verdict before it sends its request.
+    virtual bool takeWaiting() { return false; }
     // Whether a scan follows the news (blocking is on). While none does, a
     // browser holds no new page for the scan's verdict, and lets go of those
     // it holds.

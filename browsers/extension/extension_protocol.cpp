@@ -179,6 +179,11 @@ void ExtensionProtocol::held(Channel& c, const Json& message) {
         return;
     }
     std::string source = numberOf(message, "sourceTab");
+    // A tab told of before its source, as Firefox tells of a new tab before
+    // the page that opened it, is told of again, with it.
+    if (const auto told = m_openers.find(tab);
+        !source.empty() && m_mirror->knows(tab) && (told == m_openers.end() || told->second.empty()))
+        m_mirror->pageGone(tab);
     m_openers[tab] = source;
     if (!m_mirror->knows(tab))
         m_mirror->appeared(tab, url, source.empty() ? UnnamedOpener : source, false, windowOf(message));

@@ -222,6 +222,8 @@ void PageMirror::held(const std::string& id, const std::string& url) {
         page->kind = Kind::Unasked; // nothing to ask until the page loads
     page->kindUrl.clear();
     changed(id, *page);
+    if (!page->openerId.empty() && hasHost(url))
+        m_news->tellWaiting();
 }
 
 void PageMirror::released(const std::string& id) {

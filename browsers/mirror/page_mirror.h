@@ -36,10 +36,16 @@ public:
     int watchHandle() override { return m_handle; }
     void readArrived() override;
     bool takeNews() override { return m_news.exchange(false); }
+    bool takeWaiting() override { return m_waiting.exchange(false); }
 
     // From any thread: there is something to judge. Costs one write to the
     // handle however often it is told before the news is taken.
     void tell();
+    // From any thread: a page waits for the verdict with its request held.
+    void tellWaiting() {
+        m_waiting = true;
+        tell();
+    }
     // Tells no more news, as a browser that sends none (the ticks alone).
     void mute() { m_muted = true; }
     void judging(bool on) override { m_judging = on; }
@@ -49,6 +55,7 @@ public:
 private:
     int m_handle = -1;
     std::atomic<bool> m_news{false};
+    std::atomic<bool> m_waiting{false};
     std::atomic<bool> m_signalled{false};
     std::atomic<bool> m_muted{false};
     std::atomic<bool> m_judging{true};

@@ -85,14 +85,22 @@ void BrowserNewsWatch::settle() {
     judge();
     // Every source is asked, so none keeps old news for later.
     bool news = false;
-    for (const Source& source : m_sources)
+    bool waiting = false;
+    for (const Source& source : m_sources) {
         news = source.news->takeNews() || news;
+        waiting = source.news->takeWaiting() || waiting;
+    }
     // News heard while blocking is off is dropped: Disable stops these scans too.
-    if (!news || !m_allowed() || m_scanTimer.isActive())
+    if (!news || !m_allowed())
         return;
-    const auto due = m_lastScans[0] + m_window - Clock::now();
-    m_scanTimer.start(
-        std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(due)));
+    auto due = m_lastScans[0] + m_window - Clock::now();
+    if (waiting)
+        due = std::min(due, m_lastScans[1] + HeldGap - Clock::now());
+    const auto wait =
+        std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(due));
+    if (m_scanTimer.isActive() && m_scanTimer.remainingTimeAsDuration() <= wait)
+        return;
+    m_scanTimer.start(wait);
 }
 
 void BrowserNewsWatch::runScan() {

@@ -18,12 +18,16 @@ namespace tavro::qt {
 // are allowed (blocking is on). A burst of news gives one scan at once and at
 // most one more right after it, never a queue; beyond that, no more than two
 // announced scans start within any stretch of `window`, so a page that opens
-// windows without end costs a few scans a second. The browsers are told
+// windows without end costs a few scans a second. News of a page that waits
+// with its request for the verdict waits out no window, only `HeldGap` after
+// the last scan: a held tab the scan keeps would otherwise load up to `window`
+// late. The browsers are told
 // whether scans are allowed, so that none holds a page for a verdict that
 // will not come.
 class BrowserNewsWatch final : public QObject {
 public:
     static constexpr std::chrono::milliseconds DefaultWindow{400};
+    static constexpr std::chrono::milliseconds HeldGap{40};
 
     BrowserNewsWatch(std::vector<BrowserNews*> news, std::function<bool()> allowed,
                      std::function<void()> scan, std::chrono::milliseconds window = DefaultWindow);

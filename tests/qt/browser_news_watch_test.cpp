@@ -39,6 +39,8 @@ public:
             m_listener();
     }
     bool takeNews() override { return std::exchange(m_news, false); }
+    bool takeWaiting() override { return std::exchange(waiting, false); }
+    bool waiting = false;
 
 private:
     int m_fds[2] = {-1, -1};
@@ -120,6 +122,25 @@ TEST_F(NewsWatch, EndlessNewsGivesAFewScansASecond) {
     }
     EXPECT_GE(scans, 3);
     EXPECT_LE(scans, 2 * (1000 / qt::BrowserNewsWatch::DefaultWindow.count() + 1));
+}
+
+// A held page's request waits on the verdict: its news waits out no window,
+// while other news still does.
+TEST_F(NewsWatch, AHeldPageIsJudgedWithoutWaitingOutTheWindow) {
+    SocketNews held;
+    int heldScans = 0;
+    qt::BrowserNewsWatch slow{{&held}, [] { return true; }, [&] { ++heldScans; }, std::chrono::seconds(30)};
+    held.announce();
+    ASSERT_TRUE(qttest::processUntil([&] { return heldScans == 1; }, 2000));
+    held.announce();
+    ASSERT_TRUE(qttest::processUntil([&] { return heldScans == 2; }, 2000)) << "one more right after";
+    held.announce();
+    wait(300);
+    EXPECT_EQ(heldScans, 2) << "ordinary news waits out the window";
+    held.waiting = true;
+    held.announce();
+    EXPECT_TRUE(qttest::processUntil([&] { return heldScans == 3; }, 5000))
+        << "a held page waited out the window";
 }
 
 } // namespace

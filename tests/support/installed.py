@@ -38,8 +38,8 @@ class Installed:
     def install(self, *args, env=None):
         return self.script("install.sh", "--from-build", self.build, *args, env=env)
 
-    def start(self):
-        p = subprocess.Popen([self.command], cwd=self.home, env=self.env)
+    def start(self, env=None):
+        p = subprocess.Popen([self.command], cwd=self.home, env=dict(self.env, **(env or {})))
         self.processes.append(p)
         return p
 

@@ -158,12 +158,16 @@ TEST_F(ExtensionProfile, AHeldTabIsClosedOrLetGoAndNeverKeptWaiting) {
         bool reachesOpener;
         bool scans;
         const char* verdict; // the program's word on the hold
+        // A tab in its opener's window, told of without its source before the
+        // hold, as Firefox may; Aggressive Blocking closes it.
+        bool tabToldFirst = false;
     };
     const Row rows[] = {
         {"not allowed", "http://ads.example/win.html", true, true, "close"},
         {"allowed", "http://ok.example/sign-in", true, true, "release"},
         {"noopener", "http://ads.example/win.html", false, true, "release"},
         {"no verdict in time", "http://ads.example/win.html", true, false, "release"},
+        {"tab told of before its source", "http://ads.example/win.html", true, true, "close", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -174,6 +178,7 @@ TEST_F(ExtensionProfile, AHeldTabIsClosedOrLetGoAndNeverKeptWaiting) {
                           fake.notifyArea, fake.helpViewer, fake.http, fake.files};
         Quellit form(platform);
         form.lstWhiteList.append("ok.example");
+        form.chkMenubar.setValue(row.tabToldFirst ? 1 : 0);
         ASSERT_TRUE(
             extension.writeFrame(Json{{"type", "hello"}, {"protocol", 3}, {"browser", "firefox"}}.dump()));
         ASSERT_TRUE(extension.writeFrame(Json{{"type", "tabs"},
@@ -187,14 +192,24 @@ TEST_F(ExtensionProfile, AHeldTabIsClosedOrLetGoAndNeverKeptWaiting) {
         ASSERT_TRUE(told);
         EXPECT_EQ(Json::parse(*told),
                   (Json{{"type", "judging"}, {"id", Json::parse(*told)["id"]}, {"on", true}}));
+        const int window = row.tabToldFirst ? 1 : 2;
+        const char* windowType = row.tabToldFirst ? "normal" : "popup";
+        if (row.tabToldFirst) {
+            ASSERT_TRUE(extension.writeFrame(Json{
+                {"type", "created"},
+                {"tab", 2},
+                {"window", window},
+                {"windowType", windowType},
+                {"url", "about:blank"}}.dump()));
+        }
         ASSERT_TRUE(extension.writeFrame(Json{
             {"type", "held"},
             {"hold", 7},
             {"tab", 2},
-            {"window", 2},
-            {"windowType", "popup"},
+            {"window", window},
+            {"windowType", windowType},
             {"url", row.url},
-            {"sourceTab", nullptr},
+            {"sourceTab", row.tabToldFirst ? Json(1) : Json(nullptr)},
             {"opener", row.reachesOpener}}.dump()));
         std::optional<Json> word;
         const auto deadline = std::chrono::steady_clock::now() + 3s;
