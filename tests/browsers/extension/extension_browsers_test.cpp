@@ -51,6 +51,20 @@ const ProbeCase ProbeCases[] = {
     {"PopupWindowItsOpenerVouchedForIsClosedBeforeItCanAnswer", {}, true, false, true},
 };
 
+// The form over the program's extension socket, and one extension connected to it.
+struct Watched {
+    explicit Watched(const std::string& runtime)
+        : browsers(wire::socketPathIn(runtime)),
+          extension(FramePeer::connectTo(wire::socketPathIn(runtime))) {}
+
+    ExtensionBrowsers browsers;
+    FramePeer extension;
+    fakes::FakePlatform fake;
+    Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,
+                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
+    Quellit form{platform};
+};
+
 class ExtensionProfile : public ::testing::TestWithParam<ProbeCase> {
 protected:
     ExtensionProfile() {
@@ -64,12 +78,9 @@ protected:
 
 TEST_P(ExtensionProfile, WhatThePageSaysOfItselfDecides) {
     const ProbeCase& c = GetParam();
-    ExtensionBrowsers browsers(wire::socketPathIn(m_runtime));
-    FramePeer extension = FramePeer::connectTo(wire::socketPathIn(m_runtime));
-    fakes::FakePlatform fake;
-    Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,
-                      fake.notifyArea, fake.helpViewer, fake.http, fake.files};
-    Quellit form(platform);
+    Watched watched(m_runtime);
+    FramePeer& extension = watched.extension;
+    Quellit& form = watched.form;
 
     using Json = nlohmann::json;
     Json tabs = {{"type", "tabs"},
@@ -171,12 +182,9 @@ TEST_F(ExtensionProfile, AHeldTabIsClosedOrLetGoAndNeverKeptWaiting) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ExtensionBrowsers browsers(wire::socketPathIn(m_runtime));
-        FramePeer extension = FramePeer::connectTo(wire::socketPathIn(m_runtime));
-        fakes::FakePlatform fake;
-        Platform platform{fake.toolkit,    browsers,        fake.keys, fake.tone, fake.settings,
-                          fake.notifyArea, fake.helpViewer, fake.http, fake.files};
-        Quellit form(platform);
+        Watched watched(m_runtime);
+        FramePeer& extension = watched.extension;
+        Quellit& form = watched.form;
         form.lstWhiteList.append("ok.example");
         form.chkMenubar.setValue(row.tabToldFirst ? 1 : 0);
         ASSERT_TRUE(
