@@ -4,6 +4,7 @@ arrive, and the DevTools reference closer, the floor for any program outside
 the browser that closes a page once the browser has named its address."""
 import json
 import os
+import queue
 import sys
 import threading
 import time
@@ -14,12 +15,15 @@ from websocket_client import WebSocket  # noqa: E402
 
 class DevTools:
     """A connection to the browser's debugging port; its events are read and
-    timed on a thread of their own as they arrive."""
+    timed on a thread of their own as they arrive, and handed to
+    on_event(message, arrived), or without it queued in events as
+    (arrived, message)."""
 
-    def __init__(self, port, path, on_event):
+    def __init__(self, port, path, on_event=None):
         self.ws = WebSocket(port, path)
         self.ws.sock.settimeout(None)
-        self.on_event = on_event
+        self.events = queue.Queue()
+        self.on_event = on_event or (lambda message, arrived: self.events.put((arrived, message)))
         self.answers = {}
         self.answered = threading.Condition()
         self.next_id = 1
@@ -37,20 +41,20 @@ class DevTools:
                         self.answered.notify_all()
                 else:
                     self.on_event(message, now)
-        except (OSError, AssertionError):
+        except (OSError, AssertionError, ValueError):
             pass
 
-    def post(self, method, params, session=None):
+    def post(self, method, params=None, session=None):
         with self.send_lock:
             number = self.next_id
             self.next_id += 1
-            message = {"id": number, "method": method, "params": params}
+            message = {"id": number, "method": method, "params": params or {}}
             if session:
                 message["sessionId"] = session
             self.ws.send(json.dumps(message))
         return number
 
-    def call(self, method, params, timeout=10, session=None):
+    def call(self, method, params=None, timeout=10, session=None):
         number = self.post(method, params, session)
         with self.answered:
             if not self.answered.wait_for(lambda: number in self.answers, timeout):

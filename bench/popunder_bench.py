@@ -16,7 +16,6 @@ usage: popunder_bench.py [--runs N] [PROGRAM]
 """
 import argparse
 import http.server
-import json
 import os
 import queue
 import random
@@ -30,8 +29,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
+from devtools_reference import DevTools  # noqa: E402
 from program import CAPTION, Program  # noqa: E402
-from websocket_client import WebSocket  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
 LEFT_OPEN_AFTER = 6.0
@@ -49,58 +48,6 @@ class Pages(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
-
-
-class DevTools:
-    """A DevTools connection of the script's own: commands and their answers,
-    and every event with the time it arrived."""
-
-    def __init__(self, port, path):
-        self.ws = WebSocket(port, path)
-        self.ws.sock.settimeout(None)
-        self.next_id = 0
-        self.answers = {}
-        self.answered = threading.Condition()
-        self.events = queue.Queue()
-        self.lock = threading.Lock()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        try:
-            while True:
-                message = json.loads(self.ws.receive())
-                arrived = time.monotonic()
-                if "id" in message:
-                    with self.answered:
-                        self.answers[message["id"]] = message
-                        self.answered.notify_all()
-                else:
-                    self.events.put((arrived, message))
-        except (AssertionError, ConnectionError, OSError, ValueError):
-            pass
-
-    def send(self, method, params=None, session=None):
-        with self.lock:
-            self.next_id += 1
-            ident = self.next_id
-            message = {"id": ident, "method": method, "params": params or {}}
-            if session:
-                message["sessionId"] = session
-            self.ws.send(json.dumps(message))
-        return ident
-
-    def call(self, method, params=None, session=None, timeout=10):
-        ident = self.send(method, params, session)
-        with self.answered:
-            if not self.answered.wait_for(lambda: ident in self.answers, timeout):
-                raise AssertionError(f"no answer to {method}")
-            answer = self.answers.pop(ident)
-        if "error" in answer:
-            raise AssertionError(f"{method}: {answer['error']}")
-        return answer.get("result", {})
-
-    def close(self):
-        self.ws.close()
 
 
 def start_chromium(profile, url, display):
@@ -168,10 +115,10 @@ def one_run(source, pages_port, display):
             if time.monotonic() > deadline:
                 raise AssertionError("the program's window did not appear")
         shown = time.monotonic()
-        devtools.send("Runtime.evaluate", {
+        devtools.post("Runtime.evaluate", {
             "expression": f"window.open('http://ads.localhost:{pages_port}/ad.html', 'ad', "
                           "'width=320,height=240'); 0",
-            "userGesture": True}, session)
+            "userGesture": True}, session=session)
         opened = time.monotonic()
         close_at = opened + random.uniform(0.7, 1.0)
         popup = None
@@ -179,7 +126,7 @@ def one_run(source, pages_port, display):
         while True:
             now = time.monotonic()
             if close_at is not None and now >= close_at:
-                devtools.send("Target.closeTarget", {"targetId": opener})
+                devtools.post("Target.closeTarget", {"targetId": opener})
                 close_at = None
             if created is not None and now - created > LEFT_OPEN_AFTER:
                 return ms(created - shown), None

@@ -31,7 +31,8 @@ import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
-from popunder_bench import DevTools, start_chromium, stop_group, window_shown  # noqa: E402
+from devtools_reference import DevTools  # noqa: E402
+from popunder_bench import start_chromium, stop_group, window_shown  # noqa: E402
 from program import Program  # noqa: E402
 from xserver import start_x_server  # noqa: E402
 
