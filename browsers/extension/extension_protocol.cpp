@@ -107,11 +107,8 @@ void ExtensionProtocol::hear(Channel& c, const Json& message) {
         if (const std::string source = numberOf(message, "sourceTab"); !source.empty())
             m_openers[tab] = source;
     } else if (type == "opened" || type == "created") {
-        // A source told after its tab: the tab is told of again, with it.
-        const auto told = m_openers.find(tab);
-        if (type == "opened" && !tab.empty() && mirror.knows(tab) &&
-            (told == m_openers.end() || told->second.empty()))
-            mirror.pageGone(tab);
+        if (type == "opened")
+            forgetUnsourced(tab);
         appeared(c, message);
     } else if (type == "address" && !tab.empty()) {
         const std::string url = stringField(message, "url");
@@ -179,11 +176,8 @@ void ExtensionProtocol::held(Channel& c, const Json& message) {
         return;
     }
     std::string source = numberOf(message, "sourceTab");
-    // A tab told of before its source, as Firefox tells of a new tab before
-    // the page that opened it, is told of again, with it.
-    if (const auto told = m_openers.find(tab);
-        !source.empty() && m_mirror->knows(tab) && (told == m_openers.end() || told->second.empty()))
-        m_mirror->pageGone(tab);
+    if (!source.empty())
+        forgetUnsourced(tab);
     m_openers[tab] = source;
     if (!m_mirror->knows(tab))
         m_mirror->appeared(tab, url, source.empty() ? UnnamedOpener : source, false, windowOf(message));
@@ -192,6 +186,14 @@ void ExtensionProtocol::held(Channel& c, const Json& message) {
     m_mirror->reachesOpener(tab, true);
     m_held[tab] = Hold{hold, Clock::now()};
     m_mirror->held(tab, url);
+}
+
+// A source told after its tab, as Firefox tells of a new tab before the page
+// that opened it: the tab is forgotten, to be told of again with it.
+void ExtensionProtocol::forgetUnsourced(const std::string& tab) {
+    const auto told = m_openers.find(tab);
+    if (!tab.empty() && m_mirror->knows(tab) && (told == m_openers.end() || told->second.empty()))
+        m_mirror->pageGone(tab);
 }
 
 void ExtensionProtocol::release(Channel& c, const std::string& page) {

@@ -100,6 +100,7 @@ private:
 
     static Clock::time_point answerDue(bool unnamed);
     void held(Channel& c, const Json& message);
+    void forgetUnsourced(const std::string& tab);
     void judging(Channel& c);
 
     void appeared(Channel& c, const Json& page);
