@@ -17,12 +17,16 @@ function(tavro_common_options target)
         target_compile_options(${target} INTERFACE -g1)
     endif()
     if(TAVRO_SANITIZE)
-        # The dynamic-type check (vptr) instruments every member call through
-        # Asio's layers of templates, about 10 % of those units' build; a call
-        # on a destroyed object, what it would mostly find here, is
-        # AddressSanitizer's to report.
+        # Three checks are left to AddressSanitizer, which sees what they would
+        # mostly find here, and they cost much of the build: unoptimised, the
+        # null and alignment checks wrap every access to memory (Asio's and
+        # Beast's units build in 18 s instead of 31 s without them, Qt's about
+        # a tenth faster), and the dynamic-type check (vptr) every member call
+        # through Asio's layers of templates. A null pointer read or written
+        # still stops the test, as the fault AddressSanitizer reports, and a
+        # call on a destroyed object as a use after free.
         target_compile_options(${target} INTERFACE
-            -fsanitize=address,undefined -fno-sanitize=vptr -fno-omit-frame-pointer
+            -fsanitize=address,undefined -fno-sanitize=vptr,null,alignment -fno-omit-frame-pointer
             -fno-sanitize-recover=undefined)
         target_link_options(${target} INTERFACE -fsanitize=address,undefined)
     endif()

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <utility>
 
 namespace tavro::qt {
 
@@ -94,8 +95,10 @@ void BrowserNewsWatch::settle() {
     if (!news || !m_allowed())
         return;
     auto due = m_lastScans[0] + m_window - Clock::now();
-    if (waiting)
-        due = std::min(due, m_lastScans[1] + HeldGap - Clock::now());
+    if (waiting) {
+        m_heldWaits = true;
+        due = std::min(due, m_lastHeldScan + HeldGap - Clock::now());
+    }
     const auto wait =
         std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(due));
     if (m_scanTimer.isActive() && m_scanTimer.remainingTimeAsDuration() <= wait)
@@ -106,6 +109,8 @@ void BrowserNewsWatch::settle() {
 void BrowserNewsWatch::runScan() {
     m_lastScans[0] = m_lastScans[1];
     m_lastScans[1] = Clock::now();
+    if (std::exchange(m_heldWaits, false))
+        m_lastHeldScan = m_lastScans[1];
     judge();
     if (m_judging) {
         ++m_scans;

@@ -19,9 +19,11 @@ namespace tavro::qt {
 // most one more right after it, never a queue; beyond that, no more than two
 // announced scans start within any stretch of `window`, so a page that opens
 // windows without end costs a few scans a second. News of a page that waits
-// with its request for the verdict waits out no window, only `HeldGap` after
-// the last scan: a held tab the scan keeps would otherwise load up to `window`
-// late. The browsers are told
+// with its request for the verdict waits out no window: it is scanned at once,
+// or `HeldGap` after the last scan for such news. The scans that the new
+// page's own earlier news brought must not hold it up, as a tab the scan keeps
+// would load that much later, and a page that opens held windows without end
+// still costs no more than one scan per `HeldGap`. The browsers are told
 // whether scans are allowed, so that none holds a page for a verdict that
 // will not come.
 class BrowserNewsWatch final : public QObject {
@@ -63,8 +65,11 @@ private:
     QTimer m_scanTimer;
     QTimer m_judgeTimer;
     bool m_judging = true;
-    // The starts of the last two announced scans, the earlier first.
+    // The starts of the last two announced scans, the earlier first, and of
+    // the last that judged a held page.
     Clock::time_point m_lastScans[2]{};
+    Clock::time_point m_lastHeldScan{};
+    bool m_heldWaits = false;
     int m_scans = 0;
 };
 

@@ -124,6 +124,21 @@ TEST_F(NewsWatch, EndlessNewsGivesAFewScansASecond) {
     EXPECT_LE(scans, 2 * (1000 / qt::BrowserNewsWatch::DefaultWindow.count() + 1));
 }
 
+// A page that opens held windows without end is judged at each gap, not only
+// twice a window, and no more often.
+TEST_F(NewsWatch, EndlessHeldPagesGiveOneScanPerGap) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1000) {
+        news.waiting = true;
+        news.announce();
+        qttest::processUntil([] { return false; }, 5);
+    }
+    const int windowed = 2 * (1000 / static_cast<int>(qt::BrowserNewsWatch::DefaultWindow.count()) + 1);
+    EXPECT_GT(scans, windowed);
+    EXPECT_LE(scans, 1000 / static_cast<int>(qt::BrowserNewsWatch::HeldGap.count()) + 1 + windowed);
+}
+
 // A held page's request waits on the verdict: its news waits out no window,
 // while other news still does.
 TEST_F(NewsWatch, AHeldPageIsJudgedWithoutWaitingOutTheWindow) {
