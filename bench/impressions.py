@@ -444,7 +444,8 @@ def main():
     server = Server()
     xvfb, os.environ["DISPLAY"] = start_x_server()
     try:
-        with tempfile.TemporaryDirectory(prefix="tavro-impressions-") as home:
+        # A browser may still write to its profile as the folder goes.
+        with tempfile.TemporaryDirectory(prefix="tavro-impressions-", ignore_cleanup_errors=True) as home:
             lab = Lab(os.path.abspath(args.source), os.path.abspath(args.build), home, server)
             try:
                 results = run(lab, routes, kinds, args.trials)

@@ -116,10 +116,16 @@ bool PageMirror::settled() const {
 // changing is no news. Nor is a page whose question about its document is
 // still out: it reads as no pop-up until the answer comes or its time is up,
 // and that is the news. A scan started before would find nothing to close and
-// take the place of the one that can.
+// take the place of the one that can. News of a page that waits with its
+// request for the verdict, its window named after the request came among it,
+// is judged without waiting out the pace of other news.
 void PageMirror::changed(const std::string&, Page& page) {
     page.record.reset();
-    if (!page.openerId.empty() && hasHost(page.url) && (page.kind != Kind::Asked || page.vouched))
+    if (page.openerId.empty() || !hasHost(page.url) || (page.kind == Kind::Asked && !page.vouched))
+        return;
+    if (page.held)
+        m_news->tellWaiting();
+    else
         m_news->tell();
 }
 
@@ -222,8 +228,6 @@ void PageMirror::held(const std::string& id, const std::string& url) {
         page->kind = Kind::Unasked; // nothing to ask until the page loads
     page->kindUrl.clear();
     changed(id, *page);
-    if (!page->openerId.empty() && hasHost(url))
-        m_news->tellWaiting();
 }
 
 void PageMirror::released(const std::string& id) {

@@ -259,6 +259,17 @@ TEST(PageMirror, NewsIsAChangeToAPageAScriptOpenedWithADomain) {
     }
 }
 
+// A held page's request waits on the verdict, whatever fact of it comes last.
+TEST(PageMirror, NewsOfAHeldPageIsToldAsWaiting) {
+    PageMirror mirror;
+    mirror.startOver();
+    mirror.pageOpened("P", "", "USER");
+    mirror.held("P", "http://ads.example/");
+    EXPECT_TRUE(mirror.news().takeWaiting());
+    mirror.windowNamed("P", "1");
+    EXPECT_TRUE(mirror.news().takeWaiting()) << "the window named after the hold came as other news";
+}
+
 TEST(DocumentKind, HtmlTextImagesAndMediaCountSvgAndXmlDoNot) {
     struct Row {
         const char* mime;
