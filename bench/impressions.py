@@ -362,7 +362,6 @@ def trial(lab, browser, kind):
     return {"opened": popup is not None, "closed": bool(popup and "died" in popup),
             "requested": bool(requests), "loaded": bool(server.of(nonce, ("/loaded",))),
             "to request": 1000 * (requests[0][0] - clicked) if requests else None,
-            "to page": 1000 * (popup["seen"] - clicked) if popup else None,
             "lifetime": 1000 * (popup["died"] - popup["born"]) if popup and "died" in popup else None}
 
 

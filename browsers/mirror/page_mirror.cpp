@@ -117,8 +117,8 @@ bool PageMirror::settled() const {
 // still out: it reads as no pop-up until the answer comes or its time is up,
 // and that is the news. A scan started before would find nothing to close and
 // take the place of the one that can. News of a page that waits with its
-// request for the verdict, its window named after the request came among it,
-// is judged without waiting out the pace of other news.
+// request for the verdict, whichever of its facts comes last, is judged
+// without waiting out the pace of other news.
 void PageMirror::changed(const std::string&, Page& page) {
     page.record.reset();
     if (page.openerId.empty() || !hasHost(page.url) || (page.kind == Kind::Asked && !page.vouched))
