@@ -24,6 +24,9 @@ started by the installed start-browser.sh as the user starts it, with
                                   debugging connection, on a WebDriver BiDi
                                   session), told which kinds the rules keep:
                                   the guarded routes' lifetimes against it;
+  Chromium held at once           the reference holder: every request that
+                                  the guarded route holds, held and let go
+                                  at once, the floor of its added delay;
   Chromium extension, Firefox extension   the real program, which sees the
                                   browser through the browser extension
                                   alone: it looks for a port in a profile
@@ -53,7 +56,7 @@ import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
-from devtools_reference import ReferenceCloser  # noqa: E402
+from devtools_reference import ReferenceCloser, ReferenceHolder  # noqa: E402
 from impression_browsers import BidiReferenceCloser, Chromium, Firefox  # noqa: E402
 from installed import Installed, hosts_of  # noqa: E402
 from program import wait_for, xdotool  # noqa: E402
@@ -277,12 +280,23 @@ def close_after(lab, family):
             closer.close()
 
 
+@contextlib.contextmanager
+def held_at_once(lab):
+    with alone(lab, Chromium) as browser:
+        holder = ReferenceHolder(browser.port, browser.path)
+        try:
+            yield browser
+        finally:
+            holder.close()
+
+
 # Name: (route, the route whose click to request times it is held against,
 # the route whose lifetimes it is held against).
 ROUTES = {
     "Chromium alone": (lambda lab: alone(lab, Chromium), None, None),
     "Chromium guarded": (lambda lab: guarded(lab, Chromium), "Chromium alone", "today's close-after"),
     "today's close-after": (lambda lab: close_after(lab, Chromium), "Chromium alone", None),
+    "Chromium held at once": (held_at_once, "Chromium alone", None),
     "Firefox alone": (lambda lab: alone(lab, Firefox), None, None),
     "Firefox guarded": (lambda lab: guarded(lab, Firefox), "Firefox alone", "Firefox close-after"),
     "Firefox close-after": (lambda lab: close_after(lab, Firefox), "Firefox alone", None),
