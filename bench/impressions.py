@@ -32,7 +32,7 @@ started by the installed start-browser.sh as the user starts it, with
                                   alone: it looks for a port in a profile
                                   of its own, and Firefox opens none.
 
-usage: impressions.py SOURCE BUILD [--trials N] [--routes A,B] [--kinds A,B]
+usage: impressions.py SOURCE BUILD [--trials N] [--routes A,B] [--kinds A,B] [--alone]
 SOURCE is the source tree, BUILD a build folder of it that holds the program
 (cmake --preset bench builds one: build/bench).
 """
@@ -445,13 +445,15 @@ def main():
     parser.add_argument("--trials", type=int, default=200)
     parser.add_argument("--routes", default=",".join(ROUTES), help="of: " + ", ".join(ROUTES))
     parser.add_argument("--kinds", default=",".join(KINDS), help="of: " + ", ".join(KINDS))
+    parser.add_argument("--alone", action="store_true",
+                        help="only the routes named, not those they are held against (shares without delays)")
     args = parser.parse_args()
     routes, kinds = args.routes.split(","), args.kinds.split(",")
     for name in routes + kinds:
         if name not in ROUTES and name not in KINDS:
             parser.error(f"no route or kind {name!r}")
     # The routes the others are held against run too, and first.
-    routes = [r for r in ROUTES if r in routes or any(r in ROUTES[o][1:] for o in routes)]
+    routes = [r for r in ROUTES if r in routes or not args.alone and any(r in ROUTES[o][1:] for o in routes)]
     # SIGTERM ends the run as Ctrl-C does, through every finally below.
     signal.signal(signal.SIGTERM, signal.default_int_handler)
     server = Server()
