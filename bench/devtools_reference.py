@@ -125,7 +125,9 @@ class ReferenceHolder:
         elif method == "Fetch.requestPaused":
             session = message.get("sessionId")
             self.devtools.post("Fetch.continueRequest", {"requestId": params["requestId"]}, session)
-            if params.get("frameId") == self.held.pop(session, None):
+            # Once its own first document has gone, the page is the browser's again.
+            if session in self.held and params.get("frameId") == self.held[session]:
+                del self.held[session]
                 self.devtools.post("Fetch.disable", {}, session)
         elif method == "Target.detachedFromTarget":
             self.held.pop(params.get("sessionId"), None)
