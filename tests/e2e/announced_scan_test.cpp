@@ -70,8 +70,10 @@ protected:
     }
     // Opens a pop-up and waits until it is closed or the time is up. How soon
     // is browser_bench's to measure.
+    void openPopup() { driver.open(s_server->url("site.localhost", "/opener.html")); }
+
     void openPopupAndWait(int timeoutMs) {
-        driver.open(s_server->url("site.localhost", "/opener.html"));
+        openPopup();
         qttest::processUntil([&] { return !fake.tone.calls.empty(); }, timeoutMs);
     }
 
@@ -224,7 +226,7 @@ TEST_F(AnnouncedScan, PopupIsClosedWithoutWaitingForATick) {
 TEST_F(AnnouncedScan, NothingIsClosedWhileBlockingIsOff) {
     start();
     blocking = false;
-    driver.open(s_server->url("site.localhost", "/opener.html"));
+    openPopup();
     // A busy machine may take over a second to show the pop-up; what its
     // birth told the program is then given as long again to start a scan.
     ASSERT_TRUE(driver.waitFor(

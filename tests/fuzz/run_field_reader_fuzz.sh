@@ -10,13 +10,14 @@ root=$(cd "$here/../.." && pwd)
 work=${2:-$root/build/fuzz}
 mkdir -p "$work/corpus"
 
-binary=$work/field_reader_fuzz
+# A short run is mostly its build, quicker unoptimised; a long one fuzzes
+# faster optimised. Each kept apart, so that neither is taken for the other.
+optimise=-O1
+[ "$seconds" -gt 30 ] || optimise=-O0
+binary=$work/field_reader_fuzz$optimise
 sources=("$here/field_reader_fuzz.cpp" "$root/allowed/field_reader.cpp")
 if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "$root/allowed/field_reader.h" -newer "$binary")" ]; then
-    # Line tables are all a report needs, and cheaper to build than full debug
-    # information. A short run is mostly its build, quicker unoptimised.
-    optimise=-O1
-    [ "$seconds" -gt 30 ] || optimise=-O0
+    # Line tables are all a report needs, and cheaper to build than full debug information.
     clang++ -std=c++20 $optimise -gline-tables-only -I"$root" -fsanitize=fuzzer,address,undefined \
         -fno-sanitize-recover=undefined -o "$binary" "${sources[@]}"
 fi
